@@ -1,0 +1,21 @@
+#include "app/global_data.h"
+
+std::mutex mutex_printerStatus;
+std::mutex mutex_printerCommand;
+std::mutex mutex_currentPage;
+std::mutex mutex_serialPort;
+std::mutex mutex_usbPort;
+
+std::atomic<uint8_t> creat_print_pthread{0};
+pthread_t printTask_id{};
+
+std::atomic<int32_t> pre_get_time{0};
+std::atomic<int32_t> total_paused_get_time{0};
+std::atomic<int32_t> paused_get_time{0};
+timeval tv1{};
+timeval tv2{};
+
+std::atomic<uint8_t> USB_detected{0};
+std::atomic<uint16_t> usb_file_count{USB_COUNT_UNSCANNED};
+
+std::atomic<uint32_t> main_loop_passes{0};

@@ -1,0 +1,4 @@
+#include "display/text.h"
+
+// Stand-in until text output is built.
+void openHZK() {}

@@ -1,0 +1,32 @@
+// The one seam between the firmware and the machine under it.
+//
+// Every function here has two implementations: the board back end
+// (platform/board/) and the simulated board (sim/). CMake picks one at link
+// time; module code never knows which.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Process set-up before the firmware's own start-up: nothing on the board; the
+// simulator builds its sandbox, device models and control server here.
+void platformStart(int argc, char** argv);
+
+// Maps a fixed absolute device path ("/dev/ttyS1", "/opt/usb", ...) to the
+// path to open. Identity on the board.
+std::string sysPath(const char* devicePath);
+
+// Runs a shell command. Same result as system(): -1 when it could not be run.
+int platformShell(const char* command);
+
+// Monotonic firmware time in microseconds. Durations are measured on it so a
+// wall-clock jump never shortens or stretches a wait.
+int64_t platformMonotonicUs();
+
+// Sleeps for `us` microseconds of firmware time. 0, or -1 when a signal ended
+// the sleep early (it is not resumed).
+int platformSleepUs(int64_t us);
+
+// Waits until `fd` is readable or `us` microseconds of firmware time pass.
+// Result as poll(): 1 readable, 0 time-out, -1 error (errno set).
+int platformWaitReadable(int fd, int64_t us);

@@ -1,0 +1,176 @@
+#include "http_api.h"
+
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "app/global_data.h"
+#include "link/serial.h"
+#include "link/status.h"
+#include "print/print.h"
+#include "sim_platform.h"
+#include "ui/ui.h"
+
+extern const char kIndexHtml[];
+
+namespace sim {
+namespace {
+
+using nlohmann::json;
+
+json firmwareState() {
+    return json{
+        {"sim_time_ms", nowMs()},
+        {"main_loop_passes", main_loop_passes.load()},
+        {"current_window_ID", current_window_ID.load()},
+        {"next_window_ID", next_window_ID.load()},
+        {"change_window", change_window.load()},
+        {"print_status", getPrintStatus()},
+        {"is_printing_true", is_printing_true.load()},
+        {"creat_print_pthread", creat_print_pthread.load()},
+        {"current_button", getCurrentButton()},
+        {"current_temperature", current_temperature.load()},
+        {"checkTemperature", checkTemperature()},
+        {"pravik3dprinter",
+         {{"led_temperature", pravik3dprinter.led_temperature.load()},
+          {"ok_value", pravik3dprinter.ok_value.load()},
+          {"mv_value", pravik3dprinter.mv_value.load()},
+          {"rpm_value", pravik3dprinter.rpm_value.load()},
+          {"zmin_state", pravik3dprinter.zmin_state.load()},
+          {"zmax_state", pravik3dprinter.zmax_state.load()},
+          {"t_value", pravik3dprinter.t_value.load()}}},
+        {"serial_port_open", s_fd.load() != -1},
+        {"USB_detected", USB_detected.load()},
+        {"usb_file_count", usb_file_count.load()},
+    };
+}
+
+json boardState(const BoardSnapshot& s) {
+    return json{
+        {"z", s.z},
+        {"z_target", s.z_target},
+        {"absolute", s.absolute},
+        {"homed", s.homed},
+        {"moving", s.moving},
+        {"light", s.light},
+        {"intensity", s.intensity},
+        {"stored_intensity", s.stored_intensity},
+        {"fan", s.fan},
+        {"temperature", s.temperature},
+        {"reported_temperature", s.reported_temperature},
+        {"lines_received", s.lines_received},
+        {"light_on_ms", s.light_on_ms},
+        {"faults",
+         {{"silent", s.faults.silent},
+          {"noisy", s.faults.noisy},
+          {"slow_ms", s.faults.slow_ms},
+          {"sensor_failure", s.faults.sensor_failure}}},
+    };
+}
+
+json traceLines(const Trace& trace, uint64_t since, bool gcode) {
+    json lines = json::array();
+    for (const TraceLine& l : trace.since(since)) {
+        json j{{"seq", l.seq}, {"t", l.t_ms}, {"text", l.text}};
+        if (gcode) j["dir"] = l.dir == '>' ? "tx" : "rx";
+        lines.push_back(std::move(j));
+    }
+    return json{{"lines", std::move(lines)}, {"next", trace.nextSeq()}};
+}
+
+uint64_t sinceParam(const httplib::Request& req) {
+    if (!req.has_param("since")) return 0;
+    return strtoull(req.get_param_value("since").c_str(), nullptr, 10);
+}
+
+void reply(httplib::Response& res, const json& body, int status = 200) {
+    res.status = status;
+    res.set_content(body.dump(), "application/json");
+}
+
+void badRequest(httplib::Response& res, const std::string& why) {
+    reply(res, json{{"error", why}}, 400);
+}
+
+// Applies a POST /api/board body; "" or what is wrong with it.
+std::string applyBoard(MotionBoard& board, const json& body) {
+    if (!body.is_object()) return "body must be a JSON object";
+    BoardFaults f = board.snapshot().faults;
+    for (const auto& [key, value] : body.items()) {
+        if (key == "temperature") {
+            if (!value.is_number_integer()) return "temperature must be an integer";
+            const auto t = value.get<int64_t>();
+            if (t < -32768 || t > 32767) return "temperature out of range";
+            board.setTemperature(static_cast<int>(t));
+        } else if (key == "silent" || key == "noisy" || key == "sensor_failure") {
+            if (!value.is_boolean()) return key + " must be true or false";
+            (key == "silent" ? f.silent : key == "noisy" ? f.noisy : f.sensor_failure) =
+                value.get<bool>();
+        } else if (key == "slow_ms") {
+            if (!value.is_number_integer() || value.get<int64_t>() < 0 ||
+                value.get<int64_t>() > 600000) {
+                return "slow_ms must be an integer from 0 to 600000";
+            }
+            f.slow_ms = value.get<int>();
+        } else {
+            return "unknown field " + key;
+        }
+    }
+    board.setFaults(f);
+    return "";
+}
+
+}  // namespace
+
+struct HttpApi::Impl {
+    World& world;
+    httplib::Server server;
+    std::thread thread;
+
+    explicit Impl(World& w) : world(w) {
+        server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(kIndexHtml, "text/html; charset=utf-8");
+        });
+        server.Get("/api/state", [](const httplib::Request&, httplib::Response& res) {
+            reply(res, firmwareState());
+        });
+        server.Get("/api/board", [this](const httplib::Request&, httplib::Response& res) {
+            reply(res, boardState(world.board.snapshot()));
+        });
+        server.Post("/api/board", [this](const httplib::Request& req, httplib::Response& res) {
+            const json body = json::parse(req.body, nullptr, false);
+            if (body.is_discarded()) return badRequest(res, "body is not JSON");
+            const std::string error = applyBoard(world.board, body);
+            if (!error.empty()) return badRequest(res, error);
+            reply(res, boardState(world.board.snapshot()));
+        });
+        server.Get("/api/trace", [this](const httplib::Request& req, httplib::Response& res) {
+            reply(res, traceLines(world.gcode, sinceParam(req), true));
+        });
+        server.Get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
+            reply(res, traceLines(world.log, sinceParam(req), false));
+        });
+    }
+};
+
+HttpApi::HttpApi(World& world) : impl_(std::make_unique<Impl>(world)) {}
+
+HttpApi::~HttpApi() { stop(); }
+
+bool HttpApi::start(int port, std::string& error) {
+    if (!impl_->server.bind_to_port("127.0.0.1", port)) {
+        error = "cannot listen on 127.0.0.1:" + std::to_string(port);
+        return false;
+    }
+    impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+    return true;
+}
+
+void HttpApi::stop() {
+    if (!impl_->thread.joinable()) return;
+    impl_->server.stop();
+    impl_->thread.join();
+}
+
+}  // namespace sim

@@ -1,0 +1,143 @@
+// printer-sim: the firmware's own main() runs on; this is its set-up. It
+// builds the sandbox, the serial line with the motion board behind it, the
+// log capture and the control server, then hands over to the firmware.
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <pthread.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+#include "http_api.h"
+#include "platform/platform.h"
+#include "pty.h"
+#include "sandbox.h"
+#include "sim_platform.h"
+
+namespace {
+
+struct Options {
+    std::string root;
+    double speed = 1.0;
+    int port = 8080;
+    std::string trace;
+};
+
+sim::World* g_world = nullptr;
+sim::HttpApi* g_http = nullptr;
+sim::Pty g_pty;
+bool g_ownRoot = false;
+int g_realStdout = -1;
+
+[[noreturn]] void fail(const std::string& why) {
+    fprintf(stderr, "printer-sim: %s\n", why.c_str());
+    _exit(1);
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options o;
+    CLI::App app{"The printer's firmware on a simulated board.", "printer-sim"};
+    app.add_option("--root", o.root, "Sandbox root laid out like the board (default: a fresh temporary folder)");
+    app.add_option("--speed", o.speed, "Run time this many times faster")->check(CLI::Range(0.01, 1000.0));
+    app.add_option("--port", o.port, "Port of the control server on 127.0.0.1, 0 for none")->check(CLI::Range(0, 65535));
+    app.add_option("--trace", o.trace, "Write every line to and from the motion board to this file");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        _exit(app.exit(e));
+    }
+    return o;
+}
+
+// Copies the firmware's standard output to the terminal and into the log.
+void captureStdout(sim::Trace& log) {
+    int p[2];
+    if (pipe(p) != 0) return;
+    fflush(stdout);
+    g_realStdout = dup(STDOUT_FILENO);
+    dup2(p[1], STDOUT_FILENO);
+    close(p[1]);
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::thread([fd = p[0], &log] {
+        std::string pending;
+        char chunk[1024];
+        ssize_t n;
+        while ((n = read(fd, chunk, sizeof chunk)) > 0) {
+            (void)!write(g_realStdout, chunk, static_cast<size_t>(n));
+            pending.append(chunk, static_cast<size_t>(n));
+            size_t eol;
+            while ((eol = pending.find('\n')) != std::string::npos) {
+                std::string line = pending.substr(0, eol);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                log.add(' ', std::move(line));
+                pending.erase(0, eol + 1);
+            }
+            if (pending.size() > 4096) pending.clear();
+        }
+    }).detach();
+}
+
+[[noreturn]] void shutDown() {
+    if (g_http != nullptr) g_http->stop();
+    if (g_world != nullptr) g_world->board.stop();
+    sim::closePty(g_pty);
+    if (g_ownRoot && g_world != nullptr) {
+        std::error_code ec;
+        std::filesystem::remove_all(g_world->root, ec);
+    }
+    fflush(stdout);
+    const char bye[] = "printer-sim: stopped\n";
+    (void)!write(g_realStdout >= 0 ? g_realStdout : STDOUT_FILENO, bye, sizeof bye - 1);
+    _exit(0);
+}
+
+}  // namespace
+
+void platformStart(int argc, char** argv) {
+    const Options o = parseOptions(argc, argv);
+
+    // Signals are taken by one thread of ours; every other thread, the
+    // firmware's included, inherits the blocked mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::string root = o.root;
+    if (root.empty()) {
+        root = sim::makeTempRoot();
+        if (root.empty()) fail("cannot create a temporary sandbox");
+        g_ownRoot = true;
+    }
+    root = std::filesystem::absolute(root).lexically_normal().string();
+    std::string error;
+    if (!sim::makeSandbox(root, error)) fail(error);
+    sim::configure(root, o.speed);
+
+    g_world = new sim::World;
+    g_world->root = root;
+    if (!o.trace.empty() && !g_world->gcode.mirrorTo(o.trace)) fail("cannot write " + o.trace);
+    if (!sim::openPty(g_pty)) fail("cannot open a pseudo-terminal");
+    if (!sim::linkSerial(root, g_pty.slaveName, error)) fail(error);
+    g_world->board.start(g_pty.master);
+
+    if (o.port != 0) {
+        g_http = new sim::HttpApi(*g_world);
+        if (!g_http->start(o.port, error)) fail(error);
+    }
+    std::thread([stopSignals] {
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        shutDown();
+    }).detach();
+
+    printf("printer-sim: sandbox %s, speed x%g\n", root.c_str(), o.speed);
+    if (o.port != 0) printf("printer-sim: control page at http://127.0.0.1:%d/\n", o.port);
+    fflush(stdout);
+    captureStdout(g_world->log);
+}
