@@ -105,8 +105,9 @@ std::string applyBoard(MotionBoard& board, const json& body) {
             board.setTemperature(static_cast<int>(t));
         } else if (key == "silent" || key == "noisy" || key == "sensor_failure") {
             if (!value.is_boolean()) return key + " must be true or false";
-            (key == "silent" ? f.silent : key == "noisy" ? f.noisy : f.sensor_failure) =
-                value.get<bool>();
+            (key == "silent"  ? f.silent
+             : key == "noisy" ? f.noisy
+                              : f.sensor_failure) = value.get<bool>();
         } else if (key == "slow_ms") {
             if (!value.is_number_integer() || value.get<int64_t>() < 0 ||
                 value.get<int64_t>() > 600000) {
@@ -156,7 +157,9 @@ struct HttpApi::Impl {
 
 HttpApi::HttpApi(World& world) : impl_(std::make_unique<Impl>(world)) {}
 
-HttpApi::~HttpApi() { stop(); }
+HttpApi::~HttpApi() {
+    stop();
+}
 
 bool HttpApi::start(int port, std::string& error) {
     if (!impl_->server.bind_to_port("127.0.0.1", port)) {

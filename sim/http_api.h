@@ -12,13 +12,13 @@ namespace sim {
 // What the control server reaches into.
 struct World {
     std::string root;
-    Trace gcode;        // lines to and from the motion board
-    Trace log;          // the firmware's standard output
+    Trace gcode;  // lines to and from the motion board
+    Trace log;    // the firmware's standard output
     MotionBoard board{&gcode};
 };
 
 class HttpApi {
-public:
+  public:
     explicit HttpApi(World& world);
     ~HttpApi();
     // Binds 127.0.0.1:port and serves in a thread of its own. False with a
@@ -26,7 +26,7 @@ public:
     bool start(int port, std::string& error);
     void stop();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

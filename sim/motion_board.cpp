@@ -63,7 +63,9 @@ std::string noise() {
 
 MotionBoard::MotionBoard(Trace* trace) : trace_(trace) {}
 
-MotionBoard::~MotionBoard() { stop(); }
+MotionBoard::~MotionBoard() {
+    stop();
+}
 
 void MotionBoard::start(int fd) {
     stop();
@@ -238,8 +240,8 @@ BoardSnapshot MotionBoard::snapshot() const {
     s.temperature = temperature_;
     s.reported_temperature = faults_.sensor_failure ? -10 : temperature_;
     s.lines_received = lines_;
-    s.light_on_ms = (lightTotal_us_ + (light_ ? static_cast<uint64_t>(now - lightSince_us_) : 0)) /
-                    1000;
+    s.light_on_ms =
+        (lightTotal_us_ + (light_ ? static_cast<uint64_t>(now - lightSince_us_) : 0)) / 1000;
     s.faults = faults_;
     return s;
 }

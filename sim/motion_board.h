@@ -23,7 +23,7 @@ struct BoardFaults {
 };
 
 struct BoardSnapshot {
-    double z = 0;  // where the platform is now, mm
+    double z = 0;         // where the platform is now, mm
     double z_target = 0;  // where it is when the queued moves are done
     bool absolute = true;
     bool homed = false;
@@ -46,7 +46,7 @@ struct BoardReply {
 };
 
 class MotionBoard {
-public:
+  public:
     static constexpr double kHomingFeed = 300.0;  // mm/min
     static constexpr double kZMax = 180.0;
 
@@ -66,17 +66,17 @@ public:
     void setTemperature(int celsius);
     void setFaults(const BoardFaults& faults);
 
-private:
+  private:
     struct Segment {
         int64_t start_us, end_us;
         double z0, z1;
     };
 
     void serve(int fd);
-    bool waitUntil(int64_t at_us) const;  // false when stopped meanwhile
-    double zAt(int64_t now_us) const;     // lock held
+    bool waitUntil(int64_t at_us) const;        // false when stopped meanwhile
+    double zAt(int64_t now_us) const;           // lock held
     void lightSwitch(bool on, int64_t now_us);  // lock held
-    std::string statusReply() const;      // lock held
+    std::string statusReply() const;            // lock held
 
     Trace* trace_;
     mutable std::mutex lock_;

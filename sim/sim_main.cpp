@@ -1,14 +1,14 @@
 // printer-sim: the firmware's own main() runs on; this is its set-up. It
 // builds the sandbox, the serial line with the motion board behind it, the
 // log capture and the control server, then hands over to the firmware.
+#include <pthread.h>
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <pthread.h>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 #include "http_api.h"
 #include "platform/platform.h"
@@ -39,10 +39,14 @@ int g_realStdout = -1;
 Options parseOptions(int argc, char** argv) {
     Options o;
     CLI::App app{"The printer's firmware on a simulated board.", "printer-sim"};
-    app.add_option("--root", o.root, "Sandbox root laid out like the board (default: a fresh temporary folder)");
-    app.add_option("--speed", o.speed, "Run time this many times faster")->check(CLI::Range(0.01, 1000.0));
-    app.add_option("--port", o.port, "Port of the control server on 127.0.0.1, 0 for none")->check(CLI::Range(0, 65535));
-    app.add_option("--trace", o.trace, "Write every line to and from the motion board to this file");
+    app.add_option("--root", o.root,
+                   "Sandbox root laid out like the board (default: a fresh temporary folder)");
+    app.add_option("--speed", o.speed, "Run time this many times faster")
+        ->check(CLI::Range(0.01, 1000.0));
+    app.add_option("--port", o.port, "Port of the control server on 127.0.0.1, 0 for none")
+        ->check(CLI::Range(0, 65535));
+    app.add_option("--trace", o.trace,
+                   "Write every line to and from the motion board to this file");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -52,10 +52,18 @@ void configure(const std::string& rootDir, double speedFactor) {
     g_speed = speedFactor > 0 ? speedFactor : 1.0;
 }
 
-const std::string& root() { return g_root; }
-double speed() { return g_speed; }
-int64_t epochUs() { return g_realEpochUs; }
-int64_t nowMs() { return (platformMonotonicUs() - g_realEpochUs) / 1000; }
+const std::string& root() {
+    return g_root;
+}
+double speed() {
+    return g_speed;
+}
+int64_t epochUs() {
+    return g_realEpochUs;
+}
+int64_t nowMs() {
+    return (platformMonotonicUs() - g_realEpochUs) / 1000;
+}
 
 void setShellHandler(ShellHandler handler) {
     std::lock_guard<std::mutex> lock(g_shellLock);
@@ -64,7 +72,9 @@ void setShellHandler(ShellHandler handler) {
 
 }  // namespace sim
 
-std::string sysPath(const char* devicePath) { return sim::g_root + devicePath; }
+std::string sysPath(const char* devicePath) {
+    return sim::g_root + devicePath;
+}
 
 int platformShell(const char* command) {
     sim::ShellHandler handler;

@@ -19,7 +19,7 @@ struct TraceLine {
 };
 
 class Trace {
-public:
+  public:
     explicit Trace(size_t capacity = 100000) : capacity_(capacity) {}
     ~Trace();
 
@@ -31,7 +31,7 @@ public:
     std::vector<TraceLine> since(uint64_t since) const;
     uint64_t nextSeq() const;
 
-private:
+  private:
     size_t capacity_;
     mutable std::mutex lock_;
     std::deque<TraceLine> lines_;

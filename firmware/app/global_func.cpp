@@ -17,7 +17,9 @@
 #include "usb/UsbController.h"
 #include "usb/tf.h"
 
-int msleep(int32_t ms) { return platformSleepUs(static_cast<int64_t>(ms) * 1000); }
+int msleep(int32_t ms) {
+    return platformSleepUs(static_cast<int64_t>(ms) * 1000);
+}
 
 timeval monotonicTimeval() {
     const int64_t us = platformMonotonicUs();

@@ -51,8 +51,12 @@ int send_engine_commands(const char* cmd, int) {
     return exchange(s_cmd, cmd);
 }
 
-void sendCmdG91() { sendGCode("G91"); }
-void sendCmdG90() { sendGCode("G90"); }
+void sendCmdG91() {
+    sendGCode("G91");
+}
+void sendCmdG90() {
+    sendGCode("G90");
+}
 
 bool replyTakeBytes(char (&reply)[kReplySize + 1], int& count, int n) {
     if (n <= 0) return false;

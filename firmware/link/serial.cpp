@@ -120,8 +120,8 @@ timeval readBudget(int ms) {
 
 int readDataTty(int fd, char* buf, int ms, int max) {
     const timeval budget = readBudget(ms);
-    const int64_t deadline = platformMonotonicUs() +
-                             static_cast<int64_t>(budget.tv_sec) * 1000000 + budget.tv_usec;
+    const int64_t deadline =
+        platformMonotonicUs() + static_cast<int64_t>(budget.tv_sec) * 1000000 + budget.tv_usec;
     int count = 0;
     while (count < max) {
         const int ready = platformWaitReadable(fd, deadline - platformMonotonicUs());

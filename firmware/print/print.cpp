@@ -23,9 +23,13 @@ int getPrintStatus() {
 
 // Stand-ins until the exposure screen and the sequencer are built: the
 // screen is there, and a job starts and winds up at once.
-int FB_init() { return 0; }
+int FB_init() {
+    return 0;
+}
 
-int getMaterialTest() { return 0; }
+int getMaterialTest() {
+    return 0;
+}
 
 int printSyncControl() {
     setPrintStatus(PRINT_PRE);
@@ -34,4 +38,6 @@ int printSyncControl() {
     return 1;
 }
 
-int materialTestSyncControl() { return printSyncControl(); }
+int materialTestSyncControl() {
+    return printSyncControl();
+}

@@ -23,7 +23,9 @@ int getCurrentButton() {
     return ui_print_cmd;
 }
 
-void clearCurrentButton() { setCurrentButton(rOPER_NONE); }
+void clearCurrentButton() {
+    setCurrentButton(rOPER_NONE);
+}
 
 // Until the windows exist, a pass is only the periodic status poll.
 void scanTouchInput(uint32_t n) {

@@ -1,4 +1,6 @@
 #include "usb/tf.h"
 
 // Stand-in until mounting is built.
-int usbDetectedAndMount() { return 0; }
+int usbDetectedAndMount() {
+    return 0;
+}

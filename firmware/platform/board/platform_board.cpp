@@ -9,9 +9,13 @@
 
 void platformStart(int, char**) {}
 
-std::string sysPath(const char* devicePath) { return devicePath; }
+std::string sysPath(const char* devicePath) {
+    return devicePath;
+}
 
-int platformShell(const char* command) { return std::system(command); }
+int platformShell(const char* command) {
+    return std::system(command);
+}
 
 int64_t platformMonotonicUs() {
     timespec ts{};

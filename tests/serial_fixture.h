@@ -1,0 +1,62 @@
+// A sandbox with the firmware's serial port opened on a pseudo-terminal. The
+// test is the far end: it reads what the firmware writes from master(), and
+// answers there itself or lets the motion-board model answer.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "link/serial.h"
+#include "motion_board.h"
+#include "pty.h"
+#include "sandbox.h"
+#include "sim_platform.h"
+
+class SerialFixture : public ::testing::Test {
+  protected:
+    // Firmware time runs this many times faster than real time.
+    virtual double speed() const { return 50.0; }
+
+    void SetUp() override {
+        root_ = sim::makeTempRoot();
+        ASSERT_FALSE(root_.empty());
+        std::string error;
+        ASSERT_TRUE(sim::makeSandbox(root_, error)) << error;
+        sim::configure(root_, speed());
+        ASSERT_TRUE(sim::openPty(pty_));
+        ASSERT_TRUE(sim::linkSerial(root_, pty_.slaveName, error)) << error;
+        closePort();
+        SerialCtrlInit();
+        ASSERT_NE(s_fd.load(), -1);
+    }
+
+    void TearDown() override {
+        board_.stop();
+        closePort();
+        sim::closePty(pty_);
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+        sim::configure("", 1.0);
+    }
+
+    // Forgets the firmware's port, as before start-up.
+    static void closePort() {
+        const int fd = s_fd.exchange(-1);
+        if (fd >= 0) close(fd);
+        s_se = -1;
+    }
+
+    int master() const { return pty_.master; }
+    sim::MotionBoard& startBoard() {
+        board_.start(pty_.master);
+        return board_;
+    }
+
+    std::string root_;
+    sim::Pty pty_;
+    sim::Trace trace_;
+    sim::MotionBoard board_{&trace_};
+};
