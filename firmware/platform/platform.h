@@ -30,3 +30,17 @@ int platformSleepUs(int64_t us);
 // Waits until `fd` is readable or `us` microseconds of firmware time pass.
 // Result as poll(): 1 readable, 0 time-out, -1 error (errno set).
 int platformWaitReadable(int fd, int64_t us);
+
+// Port-controller (GPIO) registers, addressed by byte offset from the start of
+// the block at physical address 0x01C20800. Maps the block once; false when
+// it cannot be mapped (the reason is logged).
+bool platformGpioMap();
+uint32_t platformGpioRead(uint32_t offset);
+void platformGpioWrite(uint32_t offset, uint32_t value);
+
+// The SPI user-space device: open, its ioctls, plain reads and writes, as the
+// kernel calls of the same names.
+int platformSpiOpen(const char* devicePath);
+int platformSpiIoctl(int fd, unsigned long request, void* arg);
+long platformSpiWrite(int fd, const void* data, unsigned long len);
+long platformSpiRead(int fd, void* data, unsigned long len);

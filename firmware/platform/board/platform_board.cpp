@@ -1,10 +1,16 @@
 // Board back end of the platform seam: the real device, no mapping.
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
+#include "display/driver.h"
 #include "platform/platform.h"
 
 void platformStart(int, char**) {}
@@ -34,4 +40,56 @@ int platformWaitReadable(int fd, int64_t us) {
     pollfd p{fd, POLLIN, 0};
     timespec ts{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
     return ppoll(&p, 1, &ts, nullptr);
+}
+
+// The panel module's lines: the port controller mapped from physical memory.
+namespace {
+volatile uint32_t* g_gpio = nullptr;
+}
+
+bool platformGpioMap() {
+    const int memfd = open("/dev/mem", O_RDWR | O_SYNC);
+    if (memfd < 0) {
+        perror("Unable to open /dev/mem");
+        return false;
+    }
+    const auto page = static_cast<uint32_t>(sysconf(_SC_PAGESIZE));
+    const GpioWindow w = gpioWindow(page);
+    void* pc = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_SHARED, memfd,
+                    static_cast<off_t>(w.start));
+    if (pc == MAP_FAILED) {
+        perror("Unable to mmap file");
+        printf("pc:%lx\n", reinterpret_cast<unsigned long>(pc));
+        return false;
+    }
+    printf("PageSize:%8.8x\tPageMask:%8.8x\naddr_start:%8.8x\taddr_offset:%8.8x\n", page, 0u - page,
+           w.start, w.offset);
+    printf("pc:%8.8x\n", *static_cast<volatile uint32_t*>(pc));
+    g_gpio = reinterpret_cast<volatile uint32_t*>(static_cast<char*>(pc) + w.offset);
+    return true;
+}
+
+// Without the mapping nothing is written, and every line reads high.
+uint32_t platformGpioRead(uint32_t offset) {
+    return g_gpio != nullptr ? g_gpio[offset / 4] : 0xFFFFFFFFu;
+}
+
+void platformGpioWrite(uint32_t offset, uint32_t value) {
+    if (g_gpio != nullptr) g_gpio[offset / 4] = value;
+}
+
+int platformSpiOpen(const char* devicePath) {
+    return open(devicePath, O_RDWR);
+}
+
+int platformSpiIoctl(int fd, unsigned long request, void* arg) {
+    return ioctl(fd, request, arg);
+}
+
+long platformSpiWrite(int fd, const void* data, unsigned long len) {
+    return write(fd, data, len);
+}
+
+long platformSpiRead(int fd, void* data, unsigned long len) {
+    return read(fd, data, len);
 }

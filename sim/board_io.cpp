@@ -1,0 +1,164 @@
+#include "board_io.h"
+
+#include <fcntl.h>
+#include <linux/spi/spidev.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <deque>
+#include <mutex>
+
+#include "display/driver.h"
+#include "platform/platform.h"
+
+namespace sim {
+namespace {
+
+constexpr uint32_t kBlockWords = 0x100;
+std::atomic<uint32_t> g_gpio[kBlockWords];
+
+struct SpiBus {
+    std::mutex lock;
+    int fd = -1;
+    uint8_t mode = 0;
+    uint8_t bits = 8;
+    uint32_t speed = 500000;
+    std::deque<SpiTransfer> log;
+} g_bus;
+
+char selectedChip() {
+    const bool lcd = (g_gpio[PA_DAT / 4].load() & (1u << PIN_CS1)) == 0;
+    const bool touch = (g_gpio[PC_DAT / 4].load() & (1u << PIN_CS2)) == 0;
+    if (lcd && touch) return '!';
+    return lcd ? 'L' : touch ? 'T' : '-';
+}
+
+void record(char chip, bool write, size_t size) {
+    const bool dc = (g_gpio[PA_DAT / 4].load() & (1u << PIN_DC)) != 0;
+    std::lock_guard<std::mutex> lock(g_bus.lock);
+    g_bus.log.push_back(SpiTransfer{chip, write, dc, size, g_bus.mode, g_bus.speed});
+    if (g_bus.log.size() > 4096) g_bus.log.pop_front();
+}
+
+bool isBus(int fd) {
+    std::lock_guard<std::mutex> lock(g_bus.lock);
+    return fd >= 0 && fd == g_bus.fd;
+}
+
+}  // namespace
+
+Ili9341Model& panelChip() {
+    static Ili9341Model chip;
+    return chip;
+}
+
+Xpt2046Model& touchChip() {
+    static Xpt2046Model chip;
+    return chip;
+}
+
+std::vector<SpiTransfer> spiTransfers() {
+    std::lock_guard<std::mutex> lock(g_bus.lock);
+    return {g_bus.log.begin(), g_bus.log.end()};
+}
+
+void clearSpiTransfers() {
+    std::lock_guard<std::mutex> lock(g_bus.lock);
+    g_bus.log.clear();
+}
+
+void updatePenLine() {
+    // PEN reads 0 while pressed. Only the model writes this input bit.
+    const uint32_t bit = 1u << PIN_PEN;
+    if (touchChip().pressed()) {
+        g_gpio[PC_DAT / 4].fetch_and(~bit);
+    } else {
+        g_gpio[PC_DAT / 4].fetch_or(bit);
+    }
+}
+
+uint32_t gpioRegister(uint32_t offset) {
+    return g_gpio[(offset / 4) % kBlockWords].load();
+}
+
+}  // namespace sim
+
+bool platformGpioMap() {
+    sim::updatePenLine();
+    return true;
+}
+
+uint32_t platformGpioRead(uint32_t offset) {
+    return sim::g_gpio[(offset / 4) % sim::kBlockWords].load();
+}
+
+void platformGpioWrite(uint32_t offset, uint32_t value) {
+    std::atomic<uint32_t>& reg = sim::g_gpio[(offset / 4) % sim::kBlockWords];
+    if (offset != PC_DAT) {
+        reg.store(value);
+        return;
+    }
+    // An input pin of a data register does not take written values.
+    const uint32_t pen = 1u << PIN_PEN;
+    uint32_t old = reg.load();
+    while (!reg.compare_exchange_weak(old, (value & ~pen) | (old & pen))) {
+    }
+}
+
+int platformSpiOpen(const char*) {
+    const int fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+    std::lock_guard<std::mutex> lock(sim::g_bus.lock);
+    sim::g_bus.fd = fd;
+    return fd;
+}
+
+int platformSpiIoctl(int fd, unsigned long request, void* arg) {
+    if (!sim::isBus(fd) || arg == nullptr) {
+        errno = EBADF;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(sim::g_bus.lock);
+    switch (request) {
+        case SPI_IOC_WR_MODE: sim::g_bus.mode = *static_cast<uint8_t*>(arg); return 0;
+        case SPI_IOC_RD_MODE: *static_cast<uint8_t*>(arg) = sim::g_bus.mode; return 0;
+        case SPI_IOC_WR_BITS_PER_WORD: sim::g_bus.bits = *static_cast<uint8_t*>(arg); return 0;
+        case SPI_IOC_RD_BITS_PER_WORD: *static_cast<uint8_t*>(arg) = sim::g_bus.bits; return 0;
+        case SPI_IOC_WR_MAX_SPEED_HZ: sim::g_bus.speed = *static_cast<uint32_t*>(arg); return 0;
+        case SPI_IOC_RD_MAX_SPEED_HZ: *static_cast<uint32_t*>(arg) = sim::g_bus.speed; return 0;
+        default: errno = EINVAL; return -1;
+    }
+}
+
+long platformSpiWrite(int fd, const void* data, unsigned long len) {
+    if (!sim::isBus(fd)) {
+        errno = EBADF;
+        return -1;
+    }
+    const char chip = sim::selectedChip();
+    sim::record(chip, true, len);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (chip == 'L') {
+        const bool dc = (sim::g_gpio[PA_DAT / 4].load() & (1u << PIN_DC)) != 0;
+        sim::panelChip().write(dc, bytes, len);
+    } else if (chip == 'T') {
+        sim::touchChip().write(bytes, len);
+    }
+    return static_cast<long>(len);
+}
+
+long platformSpiRead(int fd, void* data, unsigned long len) {
+    if (!sim::isBus(fd)) {
+        errno = EBADF;
+        return -1;
+    }
+    const char chip = sim::selectedChip();
+    sim::record(chip, false, len);
+    auto* bytes = static_cast<uint8_t*>(data);
+    if (chip == 'T') {
+        sim::touchChip().read(bytes, len);
+    } else {
+        for (unsigned long i = 0; i < len; ++i) bytes[i] = 0;
+    }
+    return static_cast<long>(len);
+}
