@@ -4,12 +4,14 @@
 #include <pthread.h>
 #include <unistd.h>
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
 
+#include "board_io.h"
 #include "http_api.h"
 #include "platform/platform.h"
 #include "pty.h"
@@ -23,6 +25,8 @@ struct Options {
     double speed = 1.0;
     int port = 8080;
     std::string trace;
+    bool uncalibrated = false;
+    int touchNoise = 0;
 };
 
 sim::World* g_world = nullptr;
@@ -45,6 +49,10 @@ Options parseOptions(int argc, char** argv) {
         ->check(CLI::Range(0.01, 1000.0));
     app.add_option("--port", o.port, "Port of the control server on 127.0.0.1, 0 for none")
         ->check(CLI::Range(0, 65535));
+    app.add_flag("--uncalibrated", o.uncalibrated,
+                 "No touch calibration file: the firmware starts in its calibration");
+    app.add_option("--touch-noise", o.touchNoise, "Noise on raw touch conversions, +/- this much")
+        ->check(CLI::Range(0, 500));
     app.add_option("--trace", o.trace,
                    "Write every line to and from the motion board to this file");
     try {
@@ -81,6 +89,24 @@ void captureStdout(sim::Trace& log) {
             if (pending.size() > 4096) pending.clear();
         }
     }).detach();
+}
+
+// The calibration file the firmware would have after calibrating this
+// simulated panel; an existing one (a reused --root) is kept.
+void provideCalibration(const std::string& root, bool uncalibrated) {
+    const std::string path = root + "/opt/Pravik3D/tpAdjustdata.txt";
+    if (uncalibrated) {
+        std::remove(path.c_str());
+        return;
+    }
+    if (access(path.c_str(), F_OK) == 0) return;
+    const sim::TouchPhysics p = sim::touchChip().physics();
+    if (FILE* f = fopen(path.c_str(), "wb")) {
+        fprintf(f, "10\r\n%d\r\n%d\r\n%d\r\n%d\r\n", static_cast<int>(std::fabs(p.x_per1000)),
+                static_cast<int>(std::fabs(p.y_per1000)), static_cast<int>(p.x_origin),
+                static_cast<int>(p.y_origin));
+        fclose(f);
+    }
 }
 
 [[noreturn]] void shutDown() {
@@ -122,6 +148,8 @@ void platformStart(int argc, char** argv) {
     std::string error;
     if (!sim::makeSandbox(root, error)) fail(error);
     sim::configure(root, o.speed);
+    sim::touchChip().setNoise(o.touchNoise);
+    provideCalibration(root, o.uncalibrated);
 
     g_world = new sim::World;
     g_world->root = root;

@@ -18,4 +18,6 @@ timeval tv2{};
 std::atomic<uint8_t> USB_detected{0};
 std::atomic<uint16_t> usb_file_count{USB_COUNT_UNSCANNED};
 
+const char Velmor30Path[] = "/opt/Pravik3D";
+
 std::atomic<uint32_t> main_loop_passes{0};

@@ -32,5 +32,9 @@ extern std::atomic<uint16_t> usb_file_count;  // 0xFFFE not scanned, 0xFFFF no f
 constexpr uint16_t USB_COUNT_UNSCANNED = 0xFFFE;
 constexpr uint16_t USB_COUNT_NO_FOLDER = 0xFFFF;
 
+// The settings folder on the board's own storage; the working directory
+// whenever no print file is being read.
+extern const char Velmor30Path[];
+
 // Passes of the main loop since start-up (for inspection).
 extern std::atomic<uint32_t> main_loop_passes;
