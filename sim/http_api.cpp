@@ -3,13 +3,18 @@
 #include <httplib.h>
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
 #include "app/global_data.h"
 #include "link/serial.h"
 #include "link/status.h"
 #include "print/print.h"
+#include "board_io.h"
+#include "platform/platform.h"
+#include "png_image.h"
 #include "sim_platform.h"
+#include "touch/lcdtp.h"
 #include "ui/ui.h"
 
 extern const char kIndexHtml[];
@@ -41,6 +46,8 @@ json firmwareState() {
           {"zmax_state", pravik3dprinter.zmax_state.load()},
           {"t_value", pravik3dprinter.t_value.load()}}},
         {"serial_port_open", s_fd.load() != -1},
+        {"panel_on", panelChip().displayOn()},
+        {"pen_down", touchChip().pressed()},
         {"USB_detected", USB_detected.load()},
         {"usb_file_count", usb_file_count.load()},
     };
@@ -97,12 +104,13 @@ void badRequest(httplib::Response& res, const std::string& why) {
 std::string applyBoard(MotionBoard& board, const json& body) {
     if (!body.is_object()) return "body must be a JSON object";
     BoardFaults f = board.snapshot().faults;
+    std::optional<int> temperature;
     for (const auto& [key, value] : body.items()) {
         if (key == "temperature") {
             if (!value.is_number_integer()) return "temperature must be an integer";
             const auto t = value.get<int64_t>();
             if (t < -32768 || t > 32767) return "temperature out of range";
-            board.setTemperature(static_cast<int>(t));
+            temperature = static_cast<int>(t);
         } else if (key == "silent" || key == "noisy" || key == "sensor_failure") {
             if (!value.is_boolean()) return key + " must be true or false";
             (key == "silent"  ? f.silent
@@ -118,8 +126,35 @@ std::string applyBoard(MotionBoard& board, const json& body) {
             return "unknown field " + key;
         }
     }
+    // Nothing applies unless the whole body is valid.
+    if (temperature) board.setTemperature(*temperature);
     board.setFaults(f);
     return "";
+}
+
+// A panel pixel from a request body; false with `why` set when it is not one.
+bool panelPoint(const json& body, int& x, int& y, std::string& why) {
+    if (!body.is_object() || !body.contains("x") || !body.contains("y") ||
+        !body["x"].is_number_integer() || !body["y"].is_number_integer()) {
+        why = "x and y must be integers";
+        return false;
+    }
+    x = body["x"].get<int>();
+    y = body["y"].get<int>();
+    if (x < 0 || x >= Ili9341Model::kWidth || y < 0 || y >= Ili9341Model::kHeight) {
+        why = "x must be 0..319 and y 0..239";
+        return false;
+    }
+    return true;
+}
+
+void setPen(bool down, int x, int y) {
+    if (down) {
+        touchChip().press(x, y);
+    } else {
+        touchChip().release();
+    }
+    updatePenLine();
 }
 
 }  // namespace
@@ -148,6 +183,41 @@ struct HttpApi::Impl {
         });
         server.Get("/api/trace", [this](const httplib::Request& req, httplib::Response& res) {
             reply(res, traceLines(world.gcode, sinceParam(req), true));
+        });
+        server.Get("/api/panel.png", [](const httplib::Request&, httplib::Response& res) {
+            const std::vector<uint8_t> rgb = rgb565ToRgb(panelChip().screen());
+            res.set_content(encodePng(rgb.data(), Ili9341Model::kWidth, Ili9341Model::kHeight),
+                            "image/png");
+        });
+        server.Post("/api/touch", [](const httplib::Request& req, httplib::Response& res) {
+            const json body = json::parse(req.body, nullptr, false);
+            int x = 0, y = 0;
+            std::string why;
+            if (!panelPoint(body, x, y, why)) return badRequest(res, why);
+            int ms = 100;
+            if (body.contains("ms")) {
+                if (!body["ms"].is_number_integer() || body["ms"].get<int64_t>() < 1 ||
+                    body["ms"].get<int64_t>() > 60000) {
+                    return badRequest(res, "ms must be an integer from 1 to 60000");
+                }
+                ms = body["ms"].get<int>();
+            }
+            setPen(true, x, y);
+            platformSleepUs(static_cast<int64_t>(ms) * 1000);  // held for firmware time
+            setPen(false, x, y);
+            reply(res, json{{"x", x}, {"y", y}, {"ms", ms}});
+        });
+        server.Post("/api/pen", [](const httplib::Request& req, httplib::Response& res) {
+            const json body = json::parse(req.body, nullptr, false);
+            if (!body.is_object() || !body.contains("down") || !body["down"].is_boolean()) {
+                return badRequest(res, "down must be true or false");
+            }
+            const bool down = body["down"].get<bool>();
+            int x = 0, y = 0;
+            std::string why;
+            if (down && !panelPoint(body, x, y, why)) return badRequest(res, why);
+            setPen(down, x, y);
+            reply(res, json{{"down", down}});
         });
         server.Get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
             reply(res, traceLines(world.log, sinceParam(req), false));
