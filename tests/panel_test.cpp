@@ -1,0 +1,144 @@
+// The panel driver on the simulated bus and the drawing primitives.
+#include <gtest/gtest.h>
+#include <linux/spi/spidev.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "board_io.h"
+#include "display/draw.h"
+#include "display/driver.h"
+#include "platform/platform.h"
+
+namespace {
+
+uint16_t pixelAt(int x, int y) {
+    return static_cast<uint16_t>(buf[2 * (y * 320 + x)] << 8 | buf[2 * (y * 320 + x) + 1]);
+}
+
+class PanelTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        GPIO_init();
+        SPI_init();
+        memset(buf, 0, sizeof buf);
+        sim::clearSpiTransfers();
+    }
+    void TearDown() override { close(fd_spi); }
+    // The pixels set to `color` after drawing on a cleared frame.
+    static std::vector<std::pair<int, int>> pointsOf(uint16_t color) {
+        std::vector<std::pair<int, int>> out;
+        for (int y = 0; y < 240; ++y) {
+            for (int x = 0; x < 320; ++x) {
+                if (pixelAt(x, y) == color) out.emplace_back(x, y);
+            }
+        }
+        return out;
+    }
+};
+
+TEST_F(PanelTest, LinesAfterInitLeaveBothChipsReleasedAndPenAnInput) {
+    EXPECT_NE(sim::gpioRegister(PA_DAT) & (1u << PIN_CS1), 0u);
+    EXPECT_NE(sim::gpioRegister(PC_DAT) & (1u << PIN_CS2), 0u);
+    EXPECT_EQ((sim::gpioRegister(PA_CFG2) >> 8) & 7, 1u);   // DC output
+    EXPECT_EQ((sim::gpioRegister(PA_CFG2) >> 20) & 7, 1u);  // RES output
+    EXPECT_EQ((sim::gpioRegister(PC_CFG0) >> 16) & 7, 0u);  // PEN input
+    EXPECT_EQ((sim::gpioRegister(PC_PULL0) >> 8) & 3, 1u);  // with pull-up
+    EXPECT_EQ(CHECK_PEN_DOWN(), 0);
+    sim::touchChip().press(10, 10);
+    sim::updatePenLine();
+    EXPECT_EQ(CHECK_PEN_DOWN(), 1);
+    sim::touchChip().release();
+    sim::updatePenLine();
+}
+
+TEST(GpioWindowTest, MapsThePageBelowTheBlock) {
+    const GpioWindow w = gpioWindow(4096);
+    EXPECT_EQ(w.start, 0x01C20000u);
+    EXPECT_EQ(w.offset, 0x800u);
+}
+
+TEST_F(PanelTest, PushSendsTheWholeFrameInThirtyEightTransfersAndTheChipShowsIt) {
+    for (int i = 0; i < LCD_FRAME_BYTES; ++i) buf[i] = static_cast<uint8_t>(i * 7 + i / 640);
+    ILI9341_fillRec1();
+    const std::vector<sim::SpiTransfer> t = sim::spiTransfers();
+    std::vector<size_t> big;
+    for (const auto& x : t) {
+        EXPECT_NE(x.chip, '!') << "both chips selected";
+        if (x.size > 1) {
+            EXPECT_EQ(x.chip, 'L');
+            EXPECT_TRUE(x.dc);
+            EXPECT_EQ(x.mode, 3);
+            big.push_back(x.size);
+        }
+    }
+    std::vector<size_t> want(37, 4096);
+    want.push_back(2048);
+    EXPECT_EQ(big, want);
+    // Bus back in the touch setting, both selects high.
+    uint8_t mode = 9;
+    platformSpiIoctl(fd_spi, SPI_IOC_RD_MODE, &mode);
+    EXPECT_EQ(mode, 0);
+    EXPECT_NE(sim::gpioRegister(PA_DAT) & (1u << PIN_CS1), 0u);
+
+    const std::vector<uint16_t> screen = sim::panelChip().screen();
+    for (int y = 0; y < 240; y += 7) {
+        for (int x = 0; x < 320; x += 3)
+            ASSERT_EQ(screen[y * 320 + x], pixelAt(x, y)) << x << "," << y;
+    }
+    EXPECT_EQ(screen[239 * 320 + 319], pixelAt(319, 239));
+}
+
+TEST_F(PanelTest, ClearFillsFrameAndPanel) {
+    lcdClear(0xF800);
+    for (int i = 0; i < LCD_FRAME_BYTES; i += 2) ASSERT_TRUE(buf[i] == 0xF8 && buf[i + 1] == 0);
+    const std::vector<uint16_t> screen = sim::panelChip().screen();
+    EXPECT_TRUE(std::all_of(screen.begin(), screen.end(), [](uint16_t v) { return v == 0xF800; }));
+}
+
+TEST_F(PanelTest, LinesCoverBothEndsAndNothingBeyond) {
+    drawLineColor(10, 5, 20, 5, 0x1234);
+    auto pts = pointsOf(0x1234);
+    ASSERT_EQ(pts.size(), 11u);
+    EXPECT_EQ(pts.front(), std::make_pair(10, 5));
+    EXPECT_EQ(pts.back(), std::make_pair(20, 5));
+    memset(buf, 0, sizeof buf);
+    drawLineColor(0, 0, 3, 1, 0x1234);
+    EXPECT_EQ(pointsOf(0x1234), (std::vector<std::pair<int, int>>{{0, 0}, {1, 0}, {2, 0}, {3, 1}}));
+}
+
+TEST_F(PanelTest, CircleAndClippedShapesStayInTheFrame) {
+    COLOR_POINT = 0x00FF;
+    lcdDrawCircle(50, 50, 6);
+    for (auto p : {std::make_pair(50, 44), {56, 50}, {50, 56}, {44, 50}}) {
+        EXPECT_EQ(pixelAt(p.first, p.second), 0x00FF);
+    }
+    // Partly outside: only the visible part is drawn, nothing past the frame.
+    lcdDrawCircle(2, 2, 20);
+    drawLineColor(300, 230, 400, 330, 0x0F0F);
+    fillColor(310, 235, 400, 300, 0x0F0F);
+    EXPECT_EQ(pixelAt(319, 239), 0x0F0F);
+}
+
+TEST_F(PanelTest, PicturePlacementAndFillTouchOnlyTheirRectangle) {
+    std::vector<uint8_t> pic(8 + 240 * 160 * 2, 0xAB);
+    const uint8_t header[8] = {0x10, 0x10, 0, 240, 0, 160, 0x01, 0x1B};
+    memcpy(pic.data(), header, 8);
+    drawHalfPic(40, 47, pic.data());
+    fillColor(180, 45, 310, 56, 0x5555);
+    for (int y = 0; y < 240; ++y) {
+        for (int x = 0; x < 320; ++x) {
+            const bool inFill = x >= 180 && x < 310 && y >= 45 && y < 56;
+            const bool inPic = x >= 40 && x < 280 && y >= 47 && y < 207;
+            const uint16_t want = inFill ? 0x5555 : inPic ? 0xABAB : 0;
+            ASSERT_EQ(pixelAt(x, y), want) << x << "," << y;
+        }
+    }
+    // Placed near the corner, the picture is cut at the frame's edge.
+    drawHalfPic(300, 200, pic.data());
+    EXPECT_EQ(pixelAt(319, 239), 0xABAB);
+}
+
+}  // namespace
