@@ -11,4 +11,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Tests run under user-mode emulation on the build machine.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm;-L;/usr/arm-linux-gnueabihf)
+# The runtime is the multiarch armhf one (libc6:armhf, libstdc++6:armhf), whose
+# loader and iconv modules sit where the board has them.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm)

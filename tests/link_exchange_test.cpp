@@ -1,1 +1,215 @@
-#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "link/command.h"
+#include "link/status.h"
+#include "platform/platform.h"
+#include "serial_fixture.h"
+
+namespace {
+
+// Only bounds a hung test; a working exchange never gets near it.
+constexpr int64_t kPatienceUs = 600000000;
+
+void put(int fd, const std::string& s) {
+    ASSERT_EQ(write(fd, s.data(), s.size()), static_cast<ssize_t>(s.size()));
+}
+
+// What the firmware writes within `us` of firmware time; with `oneLine`, up to
+// the first line feed.
+std::string drain(int fd, int64_t us, bool oneLine = false) {
+    const int64_t end = platformMonotonicUs() + us;
+    std::string got;
+    char c;
+    for (int64_t left; (left = end - platformMonotonicUs()) > 0;) {
+        if (oneLine && !got.empty() && got.back() == '\n') break;
+        if (platformWaitReadable(fd, left) == 1 && read(fd, &c, 1) == 1) got += c;
+    }
+    return got;
+}
+
+std::string readLine(int fd) {
+    return drain(fd, kPatienceUs, true);
+}
+
+std::string keptStatus() {
+    char kept[kReplySize];
+    copyStatusReply(kept);
+    return std::string(kept, strnlen(kept, sizeof kept));
+}
+
+// An exchange on a thread of its own, as the user-interface or print thread
+// runs it: it blocks until the far end says "ok".
+class Exchange {
+  public:
+    Exchange(int master, std::function<int()> call)
+        : master_(master), thread_([this, call] {
+              result_ = call();
+              done_ = true;
+          }) {}
+    ~Exchange() {
+        // Never leave the thread blocked, whatever the test asserted.
+        while (!done_) {
+            (void)!write(master_, "ok\n", 3);
+            platformSleepUs(100000);
+        }
+        thread_.join();
+    }
+    bool done() const { return done_; }
+    int result() const { return result_; }
+    bool finishes(int64_t us = 60000000) const {
+        const int64_t end = platformMonotonicUs() + us;
+        while (!done_ && platformMonotonicUs() < end) platformSleepUs(1000);
+        return done_;
+    }
+
+  private:
+    int master_;
+    std::atomic<bool> done_{false};
+    std::atomic<int> result_{-2};
+    std::thread thread_;
+};
+
+class ExchangeTest : public SerialFixture {
+  protected:
+    // Slow enough that a reply is always written long before a resend.
+    double speed() const override { return 5.0; }
+
+    // One exchange seen from the far end. `held` is answered first and must
+    // neither end the exchange nor touch the kept status reply.
+    void roundTrip(std::function<int()> call, const std::string& line, const std::string& reply,
+                   const std::string& held = "") {
+        const std::string status = keptStatus();
+        Exchange ex(master(), std::move(call));
+        EXPECT_EQ(readLine(master()), line);
+        if (!held.empty()) {
+            put(master(), held);
+            platformSleepUs(500000);  // some 50 polls
+            EXPECT_FALSE(ex.done()) << held;
+            EXPECT_EQ(keptStatus(), status);
+        }
+        put(master(), reply);
+        EXPECT_TRUE(ex.finishes()) << line;
+        EXPECT_EQ(ex.result(), 0) << line;
+    }
+};
+
+class ExchangeResend : public ExchangeTest {
+  protected:
+    double speed() const override { return 100.0; }
+};
+
+TEST_F(ExchangeTest, WritesTheLineOnceAndEndsOnOk) {
+    roundTrip([] { return sendGCode("G90"); }, "G90\n", "ok\n");
+    EXPECT_EQ(drain(master(), 200000), "");
+    roundTrip([] { return send_engine_commands(printEndStep1, 0); }, "G0 Z40 F300\n", "ok\n");
+}
+
+TEST_F(ExchangeTest, OkSplitOverReadsOrInsideAWordEndsIt) {
+    roundTrip([] { return sendGCode("G91"); }, "G91\n", "k\n", "o");
+    roundTrip([] { return sendGCode("G21"); }, "G21\n", "looking\n");
+}
+
+TEST_F(ExchangeTest, EmptyAndOverlongCommandsAreNotSent) {
+    const std::string overlong(kLineSize - 1, 'G');  // no room left for its terminator
+    const std::function<int()> refused[] = {
+        [] { return sendGCode(""); },
+        [&] { return sendGCode(overlong.c_str()); },
+        [&] { return send_engine_commands(overlong.c_str(), kLineSize - 1); },
+    };
+    for (const auto& call : refused) {
+        Exchange ex(master(), call);
+        EXPECT_TRUE(ex.finishes(5000000));
+        EXPECT_EQ(ex.result(), -1);
+    }
+    EXPECT_EQ(drain(master(), 200000), "");
+
+    const std::string longest(kLineSize - 2, 'G');
+    roundTrip([&] { return sendGCode(longest.c_str()); }, longest + "\n", "ok\n");
+    roundTrip([&] { return send_engine_commands(longest.c_str(), 0); }, longest + "\n", "ok\n");
+}
+
+TEST_F(ExchangeTest, FullReplyWithoutOkIsNoAnswer) {
+    storeStatusReply("none", 4);
+    const auto status = [] { return sendGCode(checkprinter); };
+    roundTrip(status, "M105\n", "ok\n", std::string(300, 'x'));
+    // The "o" fills the buffer; the "k" after it still completes the "ok".
+    roundTrip(status, "M105\n", "k\n", std::string(kReplySize - 1, 'x') + "o");
+    EXPECT_EQ(keptStatus(), "ok\n");
+}
+
+TEST(ReplyBuffer, FullBufferKeepsOnlyItsLastByte) {
+    char reply[kReplySize + 1];
+    int count = 0;
+    memset(reply, 'x', kReplySize - 1);
+    reply[kReplySize - 1] = 'o';
+    EXPECT_FALSE(replyTakeBytes(reply, count, 200));
+    EXPECT_EQ(count, 200);
+    EXPECT_FALSE(replyTakeBytes(reply, count, kReplySize - 200));
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(reply[0], 'o');
+    EXPECT_TRUE(std::all_of(reply + 1, reply + kReplySize + 1, [](char c) { return c == 0; }));
+    reply[1] = 'k';
+    EXPECT_TRUE(replyTakeBytes(reply, count, 1));
+}
+
+TEST_F(ExchangeTest, KeepsOnlyTheStatusReply) {
+    const std::string status = "ok 3300mv/0rpm/0rpm/41T/0 Zmin1 Zmax0\n";
+    roundTrip([] { return sendGCode(checkprinter); }, "M105\n", status);
+    EXPECT_EQ(keptStatus(), status);
+    roundTrip([] { return sendGCode("G91"); }, "G91\n", "ok\n");
+    EXPECT_EQ(keptStatus(), status);
+}
+
+TEST_F(ExchangeTest, BoardModelAnswersTwoSendersWithoutResends) {
+    sim::MotionBoard& board = startBoard();
+    board.setTemperature(47);
+    constexpr int kRounds = 20;
+    std::thread ui([] {
+        for (int i = 0; i < kRounds; ++i) EXPECT_EQ(sendGCode(checkprinter), 0);
+    });
+    for (int i = 0; i < kRounds; ++i) EXPECT_EQ(send_engine_commands(printLedOff, 0), 0);
+    ui.join();
+    EXPECT_EQ(board.snapshot().lines_received, 2u * kRounds);
+    checkM105cmd();
+    EXPECT_EQ(current_temperature, 47);
+}
+
+TEST_F(ExchangeResend, UnansweredLineIsWrittenAgain) {
+    const int64_t start = platformMonotonicUs();
+    Exchange ex(master(), [] { return sendGCode("G1 Z5"); });
+    EXPECT_EQ(readLine(master()), "G1 Z5\n");
+    EXPECT_EQ(readLine(master()), "G1 Z5\n");
+    EXPECT_GE(platformMonotonicUs() - start, 9000000);  // some 1000 polls of 10 ms
+    put(master(), "ok\n");
+    EXPECT_TRUE(ex.finishes());
+}
+
+TEST_F(ExchangeResend, HomingIsNotWrittenAgain) {
+    Exchange ex(master(), [] { return sendGCode(printPreStep3); });
+    EXPECT_EQ(readLine(master()), "G28 Z0\n");
+    EXPECT_EQ(drain(master(), 30000000), "");  // 3000 polls
+    put(master(), "ok\n");
+    EXPECT_TRUE(ex.finishes());
+}
+
+TEST_F(ExchangeResend, SilentBoardGetsTheLineAgain) {
+    sim::MotionBoard& board = startBoard();
+    board.setFaults(sim::BoardFaults{.silent = true});
+    Exchange ex(master(), [] { return sendGCode("G90"); });
+    const int64_t end = platformMonotonicUs() + kPatienceUs;
+    while (board.snapshot().lines_received < 2 && platformMonotonicUs() < end) {
+        platformSleepUs(100000);
+    }
+    EXPECT_GE(board.snapshot().lines_received, 2u);
+    board.setFaults({});
+    EXPECT_TRUE(ex.finishes(kPatienceUs));
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "link/command.h"
 #include "link/status.h"
@@ -22,6 +23,25 @@ TEST(StatusReply, ParsesEveryField) {
     EXPECT_EQ(pravik3dprinter.t_value, 0u);
     EXPECT_EQ(pravik3dprinter.zmin_state, 0);
     EXPECT_EQ(pravik3dprinter.zmax_state, 1);
+}
+
+TEST(StatusReply, TemperatureDecidesWhetherAPrintMayStart) {
+    parse("ok 3300mv/0rpm/0rpm/55T/0 Zmin1 Zmax0");
+    EXPECT_EQ(checkTemperature(), 1);
+    parse("ok 3300mv/0rpm/0rpm/56T/0 Zmin1 Zmax0");
+    EXPECT_EQ(checkTemperature(), TEMPERATURE_REFUSED);
+    parse("ok 3300mv/0rpm/0rpm/-10T/0 Zmin1 Zmax0");
+    EXPECT_EQ(current_temperature, TEMPERATURE_SENSOR_FAILED);
+    EXPECT_EQ(checkTemperature(), TEMPERATURE_REFUSED);
+}
+
+TEST(StatusReply, ShortOrOverfullReplyKeepsTheLastTemperature) {
+    parse("ok 3300mv/0rpm/0rpm/30T/0 Zmin1 Zmax0");
+    parse("ok 3300mv/1500rpm/");
+    EXPECT_EQ(current_temperature, 30);
+    const std::string full = "ok " + std::string(kReplySize, '7');  // kept without terminator
+    parse(full.c_str());
+    EXPECT_EQ(current_temperature, 30);
 }
 
 }  // namespace

@@ -1,1 +1,204 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+void nap() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+// A port the system just handed out, so very likely still free.
+int freePort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    const bool ok = bind(s, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
+                    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+    close(s);
+    return ok ? ntohs(a.sin_port) : 0;
+}
+
+// printer-sim at ten times real speed, its sandbox made by itself in a fresh
+// temporary folder. Waits have real-time caps only so a broken build fails
+// instead of hanging; the checks use firmware time.
+class StartupScenario : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "printer-sim-test-XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        dir_ = templ;
+        launch();
+    }
+
+    void TearDown() override {
+        if (pid_ > 0) {
+            EXPECT_EQ(stop(), 0);
+            EXPECT_TRUE(fs::is_empty(dir_)) << "the sandbox outlived printer-sim";
+        }
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    // Retries on another port if the one picked was taken meanwhile.
+    void launch() {
+        std::vector<std::string> env{"TMPDIR=" + dir_.string()};  // first one wins
+        for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+        std::vector<char*> envp;
+        for (std::string& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
+            const std::string port = std::to_string(freePort());
+            const char* argv[] = {PRINTER_SIM_PATH, "--port", port.c_str(),
+                                  "--speed",        "10",     nullptr};
+            pid_ = fork();
+            ASSERT_GE(pid_, 0);
+            if (pid_ == 0) {
+                const int quiet = open("/dev/null", O_WRONLY);
+                dup2(quiet, STDOUT_FILENO);
+                execve(argv[0], const_cast<char* const*>(argv), envp.data());
+                _exit(127);
+            }
+            client_ = std::make_unique<httplib::Client>("127.0.0.1", std::stoi(port));
+            for (int i = 0; i < 1500; ++i, nap()) {
+                if (client_->Get("/api/state")) return;
+                if (waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
+                if (pid_ <= 0) break;
+            }
+        }
+        FAIL() << "printer-sim did not come up";
+    }
+
+    // SIGTERM; the exit status, or -1 when it did not exit by itself.
+    int stop() {
+        kill(pid_, SIGTERM);
+        int status = 0;
+        const pid_t done = waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    json get(const std::string& path) {
+        auto res = client_->Get(path);
+        EXPECT_TRUE(res && res->status == 200) << path;
+        return res ? json::parse(res->body, nullptr, false) : json();
+    }
+
+    int post(const std::string& body) {
+        auto res = client_->Post("/api/board", body, "application/json");
+        return res ? res->status : -1;
+    }
+
+    // The G-code trace from `since` on, once `done` holds for it.
+    template <typename Done>
+    json traceWhen(Done done, uint64_t since = 0) {
+        json lines;
+        for (int i = 0; i < 3000 && !done(lines); ++i, nap()) {
+            lines = get("/api/trace?since=" + std::to_string(since))["lines"];
+        }
+        return lines;
+    }
+
+    // `field` of the state must read `want` within `budget_ms` of firmware time.
+    void expectStateWithin(const char* field, int want, int64_t budget_ms) {
+        const int64_t t0 = get("/api/state")["sim_time_ms"];
+        for (json s = get("/api/state"); s[field] != want; nap(), s = get("/api/state")) {
+            ASSERT_LE(s["sim_time_ms"].get<int64_t>() - t0, budget_ms) << field << " " << s[field];
+        }
+    }
+
+    static std::vector<int64_t> sentAt(const json& lines, const std::string& text) {
+        std::vector<int64_t> t;
+        for (const json& l : lines) {
+            if (l["dir"] == "tx" && l["text"] == text) t.push_back(l["t"]);
+        }
+        return t;
+    }
+
+    fs::path dir_;
+    pid_t pid_ = -1;
+    std::unique_ptr<httplib::Client> client_;
+};
+
+TEST_F(StartupScenario, FanFirstThenAStatusQueryEverySecond) {
+    const json lines = traceWhen([](const json& l) { return sentAt(l, "M105").size() >= 6; });
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0]["dir"], "tx");
+    EXPECT_EQ(lines[0]["text"], "M107 S250");
+    const std::vector<int64_t> polls = sentAt(lines, "M105");
+    ASSERT_GE(polls.size(), 6u);
+    std::vector<int64_t> gaps;
+    for (size_t i = 1; i < polls.size(); ++i) gaps.push_back(polls[i] - polls[i - 1]);
+    // Fifty passes of at least 20 ms each: never quicker than a second. A
+    // busy machine only stretches passes, so the quickest gap shows the rhythm.
+    std::sort(gaps.begin(), gaps.end());
+    EXPECT_GE(gaps[gaps.size() / 2], 900) << testing::PrintToString(gaps);
+    EXPECT_LE(gaps.front(), 1500) << testing::PrintToString(gaps);
+}
+
+TEST_F(StartupScenario, BoardSettingsReachTheFirmwareAndBadOnesAreRefused) {
+    EXPECT_EQ(post(R"({"temperature":)"), 400);
+    EXPECT_EQ(post(R"({"temperature":"hot"})"), 400);
+    EXPECT_EQ(post(R"({"temperature":30,"volume":1})"), 400);
+    EXPECT_EQ(get("/api/board")["temperature"], 25) << "a refused body changes nothing";
+
+    // About a second to the next poll; a busy machine stretches that in firmware time.
+    ASSERT_EQ(post(R"({"temperature":42})"), 200);
+    expectStateWithin("current_temperature", 42, 3000);
+    ASSERT_EQ(post(R"({"sensor_failure":true})"), 200);
+    expectStateWithin("current_temperature", -10, 3000);
+    EXPECT_EQ(get("/api/state")["checkTemperature"], 8);
+    ASSERT_EQ(post(R"({"sensor_failure":false})"), 200);
+    expectStateWithin("current_temperature", 42, 3000);
+    EXPECT_EQ(get("/api/state")["checkTemperature"], 1);
+}
+
+TEST_F(StartupScenario, SilentBoardGetsTheLineAgainAfterTenSeconds) {
+    const uint64_t mark = get("/api/trace")["next"];
+    ASSERT_EQ(post(R"({"silent":true})"), 200);
+    // Index of the second of two lines sent with no answer between them; 0 if none.
+    auto resent = [](const json& l) {
+        for (size_t i = 1; i < l.size(); ++i) {
+            if (l[i - 1]["dir"] == "tx" && l[i]["dir"] == "tx") return i;
+        }
+        return size_t{0};
+    };
+    const json lines = traceWhen([&](const json& l) { return resent(l) != 0; }, mark);
+    const size_t i = resent(lines);
+    ASSERT_NE(i, 0u);
+    EXPECT_EQ(lines[i - 1]["text"], "M105");
+    EXPECT_EQ(lines[i]["text"], "M105");
+    const int64_t gap = lines[i]["t"].get<int64_t>() - lines[i - 1]["t"].get<int64_t>();
+    EXPECT_GE(gap, 9000);
+    EXPECT_LE(gap, 20000);
+}
+
+TEST_F(StartupScenario, TermEndsCleanlyAndRemovesTheSandboxItMade) {
+    std::vector<fs::path> made{fs::directory_iterator(dir_), {}};
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_TRUE(fs::is_directory(made[0] / "dev"));
+    EXPECT_EQ(stop(), 0);
+    EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+}  // namespace
