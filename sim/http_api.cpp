@@ -7,12 +7,12 @@
 #include <thread>
 
 #include "app/global_data.h"
+#include "board_io.h"
 #include "link/serial.h"
 #include "link/status.h"
-#include "print/print.h"
-#include "board_io.h"
 #include "platform/platform.h"
 #include "png_image.h"
+#include "print/print.h"
 #include "sim_platform.h"
 #include "touch/lcdtp.h"
 #include "ui/ui.h"
