@@ -147,6 +147,13 @@ void platformStart(int argc, char** argv) {
     root = std::filesystem::absolute(root).lexically_normal().string();
     std::string error;
     if (!sim::makeSandbox(root, error)) fail(error);
+#ifdef VELMOR_GBK16_FONT
+    {  // The panel's GBK font from the build; without it the firmware runs on, no CJK text.
+        std::error_code ignored;
+        std::filesystem::copy_file(VELMOR_GBK16_FONT, root + "/opt/Pravik3D/GBK16.FON",
+                                   std::filesystem::copy_options::update_existing, ignored);
+    }
+#endif
     sim::configure(root, o.speed);
     sim::touchChip().setNoise(o.touchNoise);
     provideCalibration(root, o.uncalibrated);
