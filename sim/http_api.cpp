@@ -46,6 +46,8 @@ json firmwareState() {
           {"zmax_state", pravik3dprinter.zmax_state.load()},
           {"t_value", pravik3dprinter.t_value.load()}}},
         {"serial_port_open", s_fd.load() != -1},
+        {"tp_pixlcd", {{"x", tp_pixlcd.x.load()}, {"y", tp_pixlcd.y.load()}}},
+        {"tp_pixad", {{"x", tp_pixad.x.load()}, {"y", tp_pixad.y.load()}}},
         {"panel_on", panelChip().displayOn()},
         {"pen_down", touchChip().pressed()},
         {"USB_detected", USB_detected.load()},

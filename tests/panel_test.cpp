@@ -23,6 +23,7 @@ class PanelTest : public ::testing::Test {
     void SetUp() override {
         GPIO_init();
         SPI_init();
+        ILI9341_init();  // as start-up does: landscape, BGR
         memset(buf, 0, sizeof buf);
         sim::clearSpiTransfers();
     }

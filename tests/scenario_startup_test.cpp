@@ -7,13 +7,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <png.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "assets/pictures.h"
 
 extern char** environ;
 
@@ -69,14 +75,16 @@ class StartupScenario : public ::testing::Test {
         envp.push_back(nullptr);
         for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
             const std::string port = std::to_string(freePort());
-            const char* argv[] = {PRINTER_SIM_PATH, "--port", port.c_str(),
-                                  "--speed",        "10",     nullptr};
+            std::vector<const char*> argv{PRINTER_SIM_PATH, "--port", port.c_str(), "--speed",
+                                          "10"};
+            for (const std::string& a : args_) argv.push_back(a.c_str());
+            argv.push_back(nullptr);
             pid_ = fork();
             ASSERT_GE(pid_, 0);
             if (pid_ == 0) {
                 const int quiet = open("/dev/null", O_WRONLY);
                 dup2(quiet, STDOUT_FILENO);
-                execve(argv[0], const_cast<char* const*>(argv), envp.data());
+                execve(argv[0], const_cast<char* const*>(argv.data()), envp.data());
                 _exit(127);
             }
             client_ = std::make_unique<httplib::Client>("127.0.0.1", std::stoi(port));
@@ -135,6 +143,7 @@ class StartupScenario : public ::testing::Test {
         return t;
     }
 
+    std::vector<std::string> args_;  // more printer-sim options
     fs::path dir_;
     pid_t pid_ = -1;
     std::unique_ptr<httplib::Client> client_;
@@ -174,6 +183,15 @@ TEST_F(StartupScenario, BoardSettingsReachTheFirmwareAndBadOnesAreRefused) {
 }
 
 TEST_F(StartupScenario, SilentBoardGetsTheLineAgainAfterTenSeconds) {
+    // Silence the board once start-up is through, so the line resent is a status query.
+    traceWhen(
+        [](const json& l) {
+            for (const json& x : l) {
+                if (x["dir"] == "tx" && x["text"] == "M105") return true;
+            }
+            return false;
+        },
+        0);
     const uint64_t mark = get("/api/trace")["next"];
     ASSERT_EQ(post(R"({"silent":true})"), 200);
     // Index of the second of two lines sent with no answer between them; 0 if none.
@@ -199,6 +217,97 @@ TEST_F(StartupScenario, TermEndsCleanlyAndRemovesTheSandboxItMade) {
     EXPECT_TRUE(fs::is_directory(made[0] / "dev"));
     EXPECT_EQ(stop(), 0);
     EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+}  // namespace
+
+namespace {
+
+// The panel as the display chip model holds it, back in RGB565.
+std::vector<uint16_t> panelPixels(httplib::Client& client) {
+    auto res = client.Get("/api/panel.png");
+    std::vector<uint16_t> out;
+    if (!res || res->status != 200) return out;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, res->body.data(), res->body.size())) return out;
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return out;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+        out.push_back(
+            static_cast<uint16_t>((rgb[i] >> 3) << 11 | (rgb[i + 1] >> 2) << 5 | rgb[i + 2] >> 3));
+    }
+    return out;
+}
+
+std::vector<uint16_t> picturePixels(const unsigned char* picture) {
+    const int n = (picture[2] << 8 | picture[3]) * (picture[4] << 8 | picture[5]);
+    std::vector<uint16_t> out(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        out[i] = static_cast<uint16_t>(picture[8 + 2 * i] << 8 | picture[9 + 2 * i]);
+    return out;
+}
+
+TEST_F(StartupScenario, PanelShowsTheGreyHomePictureAfterStartUp) {
+    // The picture is pushed before the fan command goes out.
+    traceWhen([](const json& l) { return !l.empty(); });
+    EXPECT_EQ(panelPixels(*client_), picturePixels(gImage_homegray));
+}
+
+class CalibrationScenario : public StartupScenario {
+  protected:
+    void SetUp() override {
+        args_ = {"--uncalibrated"};
+        StartupScenario::SetUp();
+    }
+    void touch(int x, int y) {
+        const std::string body =
+            "{\"x\":" + std::to_string(x) + ",\"y\":" + std::to_string(y) + ",\"ms\":150}";
+        auto res = client_->Post("/api/touch", body, "application/json");
+        ASSERT_TRUE(res && res->status == 200);
+        for (int i = 0; i < 5; ++i) nap();  // the pen is lifted for a while between touches
+    }
+    fs::path calibrationFile() const {
+        for (const auto& e : fs::directory_iterator(dir_))
+            return e.path() / "opt/Pravik3D/tpAdjustdata.txt";
+        return {};
+    }
+};
+
+TEST_F(CalibrationScenario, FourTargetsCalibrateAndTouchesThenConvertToTheirPixel) {
+    // The first target is a red cross-hair at (50, 50) on white.
+    std::vector<uint16_t> panel = panelPixels(*client_);
+    ASSERT_EQ(panel.size(), 320u * 240u);
+    EXPECT_EQ(panel[50 * 320 + 40], 0xF800);
+    EXPECT_EQ(panel[10 * 320 + 10], 0xFFFF);
+
+    for (auto [x, y] : {std::pair{50, 50}, {269, 50}, {50, 189}, {269, 189}}) touch(x, y);
+    // The result screen: white with the figures; nothing written before the last touch.
+    for (int i = 0; i < 300 && panelPixels(*client_)[189 * 320 + 269] != 0xFFFF; ++i) nap();
+    EXPECT_FALSE(fs::exists(calibrationFile()));
+    touch(160, 120);
+    for (int i = 0; i < 1500 && !fs::exists(calibrationFile()); ++i) nap();
+    std::string text;
+    for (int i = 0; i < 100 && text.size() < 20; ++i, nap()) {
+        std::ifstream in(calibrationFile(), std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), 5) << text;
+    EXPECT_EQ(text.rfind("10\r\n", 0), 0u) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), 5);
+
+    // Once the main loop runs, a touch converts to its own pixel.
+    for (auto [x, y] : {std::pair{30, 200}, {300, 20}, {160, 120}}) {
+        touch(x, y);
+        json p;
+        for (int i = 0; i < 300; ++i, nap()) {
+            p = get("/api/state")["tp_pixlcd"];
+            if (std::abs(p["x"].get<int>() - x) <= 2 && std::abs(p["y"].get<int>() - y) <= 2) break;
+        }
+        EXPECT_NEAR(p["x"].get<int>(), x, 2);
+        EXPECT_NEAR(p["y"].get<int>(), y, 2);
+    }
 }
 
 }  // namespace

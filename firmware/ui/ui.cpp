@@ -4,6 +4,7 @@
 
 #include "app/global_data.h"
 #include "link/status.h"
+#include "touch/lcdtp.h"
 
 std::atomic<uint8_t> current_window_ID{INDEX_WINDOW_HOME};
 std::atomic<uint8_t> next_window_ID{INDEX_WINDOW_HOME};
@@ -27,7 +28,17 @@ void clearCurrentButton() {
     setCurrentButton(rOPER_NONE);
 }
 
-// Until the windows exist, a pass is only the periodic status poll.
+namespace {
+uint8_t press_flag = 1;  // the pen was seen up since the last press
+}
+
+// Until the windows exist, a pass converts each new press (no window takes
+// it yet) and runs the periodic status poll.
 void scanTouchInput(uint32_t n) {
+    if (readpen() == 0 && press_flag == 1) {
+        press_flag = 0;
+        Convert_Pos();
+    }
+    if (readpen() == 1) press_flag = 1;
     if (n % 50 == 0) checkPrinterStatus();
 }
