@@ -34,10 +34,10 @@ char selectedChip() {
     return lcd ? 'L' : touch ? 'T' : '-';
 }
 
-void record(char chip, bool write, size_t size) {
+void record(char chip, bool write, size_t size, uint8_t first) {
     const bool dc = (g_gpio[PA_DAT / 4].load() & (1u << PIN_DC)) != 0;
     std::lock_guard<std::mutex> lock(g_bus.lock);
-    g_bus.log.push_back(SpiTransfer{chip, write, dc, size, g_bus.mode, g_bus.speed});
+    g_bus.log.push_back(SpiTransfer{chip, write, dc, size, first, g_bus.mode, g_bus.speed});
     if (g_bus.log.size() > 4096) g_bus.log.pop_front();
 }
 
@@ -136,8 +136,8 @@ long platformSpiWrite(int fd, const void* data, unsigned long len) {
         return -1;
     }
     const char chip = sim::selectedChip();
-    sim::record(chip, true, len);
     const auto* bytes = static_cast<const uint8_t*>(data);
+    sim::record(chip, true, len, len > 0 ? bytes[0] : 0);
     if (chip == 'L') {
         const bool dc = (sim::g_gpio[PA_DAT / 4].load() & (1u << PIN_DC)) != 0;
         sim::panelChip().write(dc, bytes, len);
@@ -153,7 +153,7 @@ long platformSpiRead(int fd, void* data, unsigned long len) {
         return -1;
     }
     const char chip = sim::selectedChip();
-    sim::record(chip, false, len);
+    sim::record(chip, false, len, 0);
     auto* bytes = static_cast<uint8_t*>(data);
     if (chip == 'T') {
         sim::touchChip().read(bytes, len);

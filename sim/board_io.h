@@ -21,6 +21,7 @@ struct SpiTransfer {
     bool write;
     bool dc;  // the DC line during the transfer
     size_t size;
+    uint8_t first;  // the first byte written (commands and parameters are single bytes)
     uint8_t mode;
     uint32_t speed;
 };

@@ -75,6 +75,17 @@ TEST_F(PanelTest, PushSendsTheWholeFrameInThirtyEightTransfersAndTheChipShowsIt)
             big.push_back(x.size);
         }
     }
+    // The window: columns 0..320 and rows 0..240, each as four parameter bytes.
+    std::vector<uint8_t> singles;
+    for (const auto& x : t) {
+        if (x.size == 1) singles.push_back(x.first);
+    }
+    auto window = [&](uint8_t cmd) {
+        auto at = std::find(singles.rbegin(), singles.rend(), cmd).base();
+        return std::vector<uint8_t>(at, at + 4);
+    };
+    EXPECT_EQ(window(0x2A), (std::vector<uint8_t>{0x00, 0x00, 0x01, 0x40}));
+    EXPECT_EQ(window(0x2B), (std::vector<uint8_t>{0x00, 0x00, 0x00, 0xF0}));
     std::vector<size_t> want(37, 4096);
     want.push_back(2048);
     EXPECT_EQ(big, want);
