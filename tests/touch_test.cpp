@@ -44,6 +44,15 @@ TEST(TouchFilter, OutliersNeverReachTheMiddleFive) {
     EXPECT_EQ(touchMedianFilter(ramp), 7);  // (5+6+7+8+9)/5
 }
 
+TEST(TouchFilter, ReadingsAgreeWithinFortyNine) {
+    EXPECT_TRUE(touchReadingsAgree(1000, 1049));
+    EXPECT_TRUE(touchReadingsAgree(1049, 1000));
+    EXPECT_FALSE(touchReadingsAgree(1000, 1050));
+    EXPECT_FALSE(touchReadingsAgree(1050, 1000));
+    EXPECT_TRUE(touchReadingsAgree(10, 10));  // no unsigned wrap near the bottom
+    EXPECT_FALSE(touchReadingsAgree(10, 60));
+}
+
 TEST_F(TouchTest, PlausibleRangeIsTenTo8150) {
     uint16_t x = 1, y = 1;
     pressRaw(9, 500);

@@ -137,6 +137,10 @@ uint16_t touchMedianFilter(uint16_t (&samples)[15]) {
     return static_cast<uint16_t>(sum / 5);
 }
 
+bool touchReadingsAgree(uint16_t a, uint16_t b) {
+    return a > b - 50 && b > a - 50;
+}
+
 uint8_t Read_ADS(uint16_t* x, uint16_t* y) {
     const uint16_t xv = XPT2046_readX_filter();
     const uint16_t yv = XPT2046_readY_filter();
@@ -149,7 +153,8 @@ uint8_t Read_ADS(uint16_t* x, uint16_t* y) {
 uint8_t Read_ADS2(uint16_t* x, uint16_t* y) {
     for (int attempt = 0; attempt < 10; ++attempt) {
         uint16_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-        if (Read_ADS(&x1, &y1) && Read_ADS(&x2, &y2) && agree(x1, x2) && agree(y1, y2)) {
+        if (Read_ADS(&x1, &y1) && Read_ADS(&x2, &y2) && touchReadingsAgree(x1, x2) &&
+            touchReadingsAgree(y1, y2)) {
             *x = static_cast<uint16_t>((x1 + x2) / 2);
             *y = static_cast<uint16_t>((y1 + y2) / 2);
             return 1;

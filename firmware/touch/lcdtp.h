@@ -35,6 +35,8 @@ uint16_t XPT2046_readX_filter();
 uint16_t XPT2046_readY_filter();
 // The mean of the middle five of fifteen conversions, sorted in place.
 uint16_t touchMedianFilter(uint16_t (&samples)[15]);
+// Two readings of one axis agree when they differ by less than 50.
+bool touchReadingsAgree(uint16_t a, uint16_t b);
 uint8_t Read_ADS(uint16_t* x, uint16_t* y);
 uint8_t Read_ADS2(uint16_t* x, uint16_t* y);
 uint8_t readTPOnce();
