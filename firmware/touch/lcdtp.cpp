@@ -55,10 +55,6 @@ bool plausible(uint16_t v) {
     return v >= TP_RAW_MIN && v <= TP_RAW_MAX;
 }
 
-bool agree(uint16_t a, uint16_t b) {
-    return a > b - 50 && b > a - 50;
-}
-
 // One axis of the evaluation: the scale along a pair of targets 220 (x) or
 // 140 (y) pixels apart, and the raw value at the edge 50 pixels from `near`.
 // `plusOne` is the rounding the top and bottom pairs use when values grow.
