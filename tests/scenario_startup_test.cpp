@@ -278,6 +278,11 @@ class CalibrationScenario : public StartupScenario {
 TEST_F(CalibrationScenario, FourTargetsCalibrateAndTouchesThenConvertToTheirPixel) {
     // The first target is a red cross-hair at (50, 50) on white.
     std::vector<uint16_t> panel = panelPixels(*client_);
+    for (int i = 0; i < 500 && (panel.size() != 320u * 240u || panel[50 * 320 + 40] != 0xF800);
+         ++i) {
+        nap();
+        panel = panelPixels(*client_);
+    }
     ASSERT_EQ(panel.size(), 320u * 240u);
     EXPECT_EQ(panel[50 * 320 + 40], 0xF800);
     EXPECT_EQ(panel[10 * 320 + 10], 0xFFFF);
