@@ -263,7 +263,7 @@ class CalibrationScenario : public StartupScenario {
     }
     void touch(int x, int y) {
         const std::string body =
-            "{\"x\":" + std::to_string(x) + ",\"y\":" + std::to_string(y) + ",\"ms\":150}";
+            "{\"x\":" + std::to_string(x) + ",\"y\":" + std::to_string(y) + ",\"ms\":500}";
         auto res = client_->Post("/api/touch", body, "application/json");
         ASSERT_TRUE(res && res->status == 200);
         for (int i = 0; i < 5; ++i) nap();  // the pen is lifted for a while between touches
