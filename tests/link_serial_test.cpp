@@ -17,26 +17,6 @@ namespace {
 
 using SerialPort = SerialFixture;
 
-// Only bounds a hung test; a working link never gets near it.
-constexpr int64_t kPatienceUs = 600000000;
-
-void put(int fd, const std::string& s) {
-    ASSERT_EQ(write(fd, s.data(), s.size()), static_cast<ssize_t>(s.size()));
-}
-
-// What the firmware writes within `us` of firmware time; with `oneLine`, up to
-// the first line feed.
-std::string drain(int fd, int64_t us, bool oneLine = false) {
-    const int64_t end = platformMonotonicUs() + us;
-    std::string got;
-    char c;
-    for (int64_t left; (left = end - platformMonotonicUs()) > 0;) {
-        if (oneLine && !got.empty() && got.back() == '\n') break;
-        if (platformWaitReadable(fd, left) == 1 && read(fd, &c, 1) == 1) got += c;
-    }
-    return got;
-}
-
 termios applied(int fd, int32_t baud, int bits, char parity, int stop) {
     EXPECT_EQ(set_opt(fd, baud, bits, parity, stop), 0);
     termios t{};

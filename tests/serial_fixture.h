@@ -11,9 +11,31 @@
 
 #include "link/serial.h"
 #include "motion_board.h"
+#include "platform/platform.h"
 #include "pty.h"
 #include "sandbox.h"
 #include "sim_platform.h"
+
+// Only bounds a hung test; a working link never gets near it.
+constexpr int64_t kPatienceUs = 600000000;
+
+// Writes on the far end of the line.
+inline void put(int fd, const std::string& s) {
+    ASSERT_EQ(write(fd, s.data(), s.size()), static_cast<ssize_t>(s.size()));
+}
+
+// What the firmware writes within `us` of firmware time; with `oneLine`, up to
+// the first line feed.
+inline std::string drain(int fd, int64_t us, bool oneLine = false) {
+    const int64_t end = platformMonotonicUs() + us;
+    std::string got;
+    char c;
+    for (int64_t left; (left = end - platformMonotonicUs()) > 0;) {
+        if (oneLine && !got.empty() && got.back() == '\n') break;
+        if (platformWaitReadable(fd, left) == 1 && read(fd, &c, 1) == 1) got += c;
+    }
+    return got;
+}
 
 class SerialFixture : public ::testing::Test {
   protected:
