@@ -16,6 +16,9 @@
 #include "sim_platform.h"
 #include "touch/lcdtp.h"
 #include "ui/ui.h"
+#include "usb/UsbController.h"
+#include "usb/tf.h"
+#include "usb_stick.h"
 
 extern const char kIndexHtml[];
 
@@ -52,6 +55,11 @@ json firmwareState() {
         {"pen_down", touchChip().pressed()},
         {"USB_detected", USB_detected.load()},
         {"usb_file_count", usb_file_count.load()},
+        {"isUsbConnected", isUsbConnected.load()},
+        {"s_ishotplug", s_ishotplug.load()},
+        {"s_isMounted", s_isMounted.load()},
+        {"file_name_list",
+         fileNameListCopy(usb_file_count.load() <= FILE_NAME_SLOTS ? usb_file_count.load() : 0)},
     };
 }
 
@@ -70,6 +78,14 @@ json boardState(const BoardSnapshot& s) {
         {"reported_temperature", s.reported_temperature},
         {"lines_received", s.lines_received},
         {"light_on_ms", s.light_on_ms},
+        {"usb",
+         [] {
+             const UsbState u = usbStick().state();
+             return json{{"inserted", u.inserted},
+                         {"mounted", u.mounted},
+                         {"read_only", u.readOnly},
+                         {"dir", u.dir}};
+         }()},
         {"faults",
          {{"silent", s.faults.silent},
           {"noisy", s.faults.noisy},
@@ -220,6 +236,27 @@ struct HttpApi::Impl {
             if (down && !panelPoint(body, x, y, why)) return badRequest(res, why);
             setPen(down, x, y);
             reply(res, json{{"down", down}});
+        });
+        server.Post("/api/usb/insert", [this](const httplib::Request& req, httplib::Response& res) {
+            std::string dir = world.stickDir;
+            if (!req.body.empty()) {
+                const json body = json::parse(req.body, nullptr, false);
+                if (!body.is_object()) return badRequest(res, "body must be a JSON object");
+                if (body.contains("dir")) {
+                    if (!body["dir"].is_string()) return badRequest(res, "dir must be a string");
+                    dir = body["dir"].get<std::string>();
+                }
+            }
+            if (dir.empty()) return badRequest(res, "no stick folder: give {\"dir\":...}");
+            if (dir[0] != '/') return badRequest(res, "dir must be an absolute path");
+            std::string error;
+            if (!usbStick().insert(dir, error)) return badRequest(res, error);
+            world.stickDir = dir;
+            reply(res, boardState(world.board.snapshot()));
+        });
+        server.Post("/api/usb/remove", [this](const httplib::Request&, httplib::Response& res) {
+            usbStick().remove();
+            reply(res, boardState(world.board.snapshot()));
         });
         server.Get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
             reply(res, traceLines(world.log, sinceParam(req), false));

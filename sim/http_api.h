@@ -12,8 +12,9 @@ namespace sim {
 // What the control server reaches into.
 struct World {
     std::string root;
-    Trace gcode;  // lines to and from the motion board
-    Trace log;    // the firmware's standard output
+    std::string stickDir;  // the folder inserted last (or given with --stick)
+    Trace gcode;           // lines to and from the motion board
+    Trace log;             // the firmware's standard output
     MotionBoard board{&gcode};
 };
 

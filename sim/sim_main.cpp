@@ -17,6 +17,7 @@
 #include "pty.h"
 #include "sandbox.h"
 #include "sim_platform.h"
+#include "usb_stick.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ struct Options {
     int port = 8080;
     std::string trace;
     bool uncalibrated = false;
+    std::string stick;
     int touchNoise = 0;
 };
 
@@ -53,6 +55,7 @@ Options parseOptions(int argc, char** argv) {
                  "No touch calibration file: the firmware starts in its calibration");
     app.add_option("--touch-noise", o.touchNoise, "Noise on raw touch conversions, +/- this much")
         ->check(CLI::Range(0, 500));
+    app.add_option("--stick", o.stick, "Insert this folder as the USB stick at start");
     app.add_option("--trace", o.trace,
                    "Write every line to and from the motion board to this file");
     try {
@@ -126,7 +129,9 @@ void provideCalibration(const std::string& root, bool uncalibrated) {
 }  // namespace
 
 void platformStart(int argc, char** argv) {
-    const Options o = parseOptions(argc, argv);
+    Options o = parseOptions(argc, argv);
+    // The firmware changes the working directory: keep no relative path.
+    if (!o.stick.empty()) o.stick = std::filesystem::absolute(o.stick).lexically_normal().string();
 
     // Signals are taken by one thread of ours; every other thread, the
     // firmware's included, inherits the blocked mask.
@@ -157,9 +162,13 @@ void platformStart(int argc, char** argv) {
     sim::configure(root, o.speed);
     sim::touchChip().setNoise(o.touchNoise);
     provideCalibration(root, o.uncalibrated);
+    sim::usbStick().attach(root);
+    sim::setShellHandler([](const char* command) { return sim::usbStick().shell(command); });
+    if (!o.stick.empty() && !sim::usbStick().insert(o.stick, error)) fail(error);
 
     g_world = new sim::World;
     g_world->root = root;
+    g_world->stickDir = o.stick;
     if (!o.trace.empty() && !g_world->gcode.mirrorTo(o.trace)) fail("cannot write " + o.trace);
     if (!sim::openPty(g_pty)) fail("cannot open a pseudo-terminal");
     if (!sim::linkSerial(root, g_pty.slaveName, error)) fail(error);

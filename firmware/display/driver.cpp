@@ -122,11 +122,6 @@ constexpr InitStep kInitSequence[] = {
 };
 }  // namespace
 
-GpioWindow gpioWindow(uint32_t page) {
-    const uint32_t offset = GPIO_BASE % page;
-    return GpioWindow{GPIO_BASE - offset, offset};
-}
-
 void SET_DC_Data() {
     setLine(PA_DAT, PIN_DC, true);
     platformSleepUs(1);

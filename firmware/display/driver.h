@@ -32,7 +32,9 @@ struct GpioWindow {
     uint32_t start;   // physical start of the mapping (page aligned)
     uint32_t offset;  // the block's offset inside it
 };
-GpioWindow gpioWindow(uint32_t page);
+constexpr GpioWindow gpioWindow(uint32_t page) {
+    return GpioWindow{GPIO_BASE - GPIO_BASE % page, GPIO_BASE % page};
+}
 
 // Line operations: one read-modify-write of a port data register each.
 void SET_DC_Data();

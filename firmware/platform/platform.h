@@ -44,3 +44,10 @@ int platformSpiOpen(const char* devicePath);
 int platformSpiIoctl(int fd, unsigned long request, void* arg);
 long platformSpiWrite(int fd, const void* data, unsigned long len);
 long platformSpiRead(int fd, void* data, unsigned long len);
+
+// The hot-plug event socket: a kernel-object event netlink socket on the
+// board, one end of a socket pair fed by the simulated stick in the sim.
+// Open: the descriptor or -1 (errno set). Bind: receive buffer of 1024 bytes,
+// joined to the kernel's event group; 0 or -1 (errno set).
+int platformHotplugOpen();
+int platformHotplugBind(int fd);

@@ -1,7 +1,158 @@
 #include "usb/UsbController.h"
 
-// Stand-ins until the hot-plug monitor is built: no stick is ever seen.
-int UsbController_Init() {
-    return -1;
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/global_func.h"
+#include "platform/platform.h"
+#include "usb/tf.h"
+
+std::atomic<uint8_t> isUsbConnected{0};
+std::atomic<uint8_t> s_ishotplug{1};
+std::atomic<uint8_t> s_isMounted{0};
+int s_hotplugSock = -1;
+const char* const rootPath = "/opt/usb";
+
+namespace {
+void* monitorThread(void*) {
+    UsbController_HotPlugMonitor();
 }
-void UsbController_MountMonitor() {}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+}  // namespace
+
+int usbAccess() {
+    for (char letter = 'a'; letter <= 't'; ++letter) {
+        const std::string node = std::string("/dev/sd") + letter + "1";
+        const bool found = exists(sysPath(node.c_str()));
+        msleep(10);
+        if (found) return 1;
+    }
+    return 0;
+}
+
+int UsbController_Init() {
+    isUsbConnected = usbAccess() ? 1 : 0;
+    UsbController_MountMonitor();
+    s_hotplugSock = platformHotplugOpen();
+    printf("s_hotplugSock:%d\n", s_hotplugSock);
+    if (s_hotplugSock < 0) {
+        perror("socket error");
+        return -1;
+    }
+    if (platformHotplugBind(s_hotplugSock) < 0) {
+        perror("bind error");
+        close(s_hotplugSock);
+        s_hotplugSock = -1;
+        return -1;
+    }
+    pthread_t thread;
+    const int err = pthread_create(&thread, nullptr, monitorThread, nullptr);
+    if (err != 0) printf("pthread_create error = %d\n", err);
+    return 0;
+}
+
+void UsbController_HandleEvent(const char* message) {
+    const char* at = strchr(message, '@');
+    const size_t len = at != nullptr ? static_cast<size_t>(at - message) : strlen(message);
+    const std::string action(message, len);
+    if (action == "add") {
+        if (isUsbConnected != 1) {
+            isUsbConnected = 1;
+            s_ishotplug = 1;
+            puts("Usbdisk plug in");
+        }
+    } else if (action == "remove") {
+        if (isUsbConnected == 1) {
+            isUsbConnected = 0;
+            s_ishotplug = 1;
+            puts("Usbdisk plug out");
+        }
+    }
+}
+
+void UsbController_HotPlugMonitor() {
+    pthread_detach(pthread_self());
+    char buf[4096];
+    for (;;) {
+        memset(buf, 0, sizeof buf);
+        const ssize_t n = recv(s_hotplugSock, buf, sizeof buf - 1, 0);
+        if (n < 0) {
+            msleep(1000);  // a broken socket must not spin
+            continue;
+        }
+        UsbController_HandleEvent(buf);
+    }
+}
+
+void UsbController_MountMonitor() {
+    if (s_isMounted == 0 && UsbController_IsMountable()) {
+        if (UsbController_MountFileSystem() != 0) return;
+        puts("Mount success");
+        s_isMounted = 1;
+        usbReadFile();
+        return;
+    }
+    if (s_isMounted == 1 && isUsbConnected != 1) {
+        if (UsbController_UnmountFileSystem() == 0) s_isMounted = 0;
+    }
+}
+
+int UsbController_IsConnected() {
+    return isUsbConnected;
+}
+
+int UsbController_IsMounted() {
+    return s_isMounted;
+}
+
+int UsbController_IsMountable() {
+    const int present = usbAccess();
+    return present && isUsbConnected == 1 ? 1 : 0;
+}
+
+int UsbController_MountFileSystem() {
+    if (s_ishotplug != 1) return -1;
+    s_ishotplug = 0;  // one attempt per hot-plug change
+    puts("Try to mount the usb device");
+    const std::string mountPoint = sysPath(rootPath);
+    if (!exists(mountPoint)) {
+        if (mkdir(mountPoint.c_str(), 0777) != 0) {
+            printf("creat directory(%s) failed!!!\n", rootPath);
+            return -1;
+        }
+        printf("creat directory(%s) success!!!\n", rootPath);
+    }
+    if (platformShell("modprobe usb-storage") == -1) {
+        puts("modprobe usb-storage failed ");
+        return -1;
+    }
+    if (platformShell("mount -t vfat -o ro /dev/sd[a-z][0-9]  /opt/usb -o iocharset=utf8 "
+                      ">/dev/null 2>&1") == -1) {
+        puts("mount failed!!!");
+        return -1;
+    }
+    if (platformShell("sync") == -1) {
+        puts("sync failed");
+        return -1;
+    }
+    return 0;
+}
+
+int UsbController_UnmountFileSystem() {
+    if (platformShell("umount -l /opt/usb") == -1) {
+        puts("Umount the usb device failed");
+        return -1;
+    }
+    puts("Umount the usb device success");
+    return 0;
+}

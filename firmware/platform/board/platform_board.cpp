@@ -1,8 +1,10 @@
 // Board back end of the platform seam: the real device, no mapping.
 #include <fcntl.h>
+#include <linux/netlink.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -92,4 +94,18 @@ long platformSpiWrite(int fd, const void* data, unsigned long len) {
 
 long platformSpiRead(int fd, void* data, unsigned long len) {
     return read(fd, data, len);
+}
+
+int platformHotplugOpen() {
+    return socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT);
+}
+
+int platformHotplugBind(int fd) {
+    const int size = 1024;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    sockaddr_nl addr{};
+    addr.nl_family = AF_NETLINK;
+    addr.nl_pid = static_cast<uint32_t>(getpid());
+    addr.nl_groups = 1;  // the kernel's event group
+    return bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
 }

@@ -1,0 +1,124 @@
+#include "usb_stick.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/platform.h"
+
+namespace fs = std::filesystem;
+
+namespace sim {
+
+UsbStick& usbStick() {
+    static UsbStick stick;
+    return stick;
+}
+
+void UsbStick::attach(const std::string& root) {
+    std::lock_guard<std::mutex> lock(lock_);
+    root_ = root;
+    ensureSockets();
+}
+
+void UsbStick::ensureSockets() {
+    if (sockets_[0] >= 0) return;
+    if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, sockets_) != 0)
+        sockets_[0] = sockets_[1] = -1;
+}
+
+int UsbStick::firmwareSocket() {
+    std::lock_guard<std::mutex> lock(lock_);
+    ensureSockets();
+    return sockets_[0];
+}
+
+void UsbStick::event(const std::string& message) {
+    ensureSockets();
+    if (sockets_[1] >= 0) (void)!send(sockets_[1], message.data(), message.size(), 0);
+}
+
+bool UsbStick::insert(const std::string& dir, std::string& error) {
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) {
+        error = "no such folder: " + dir;
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(lock_);
+    if (root_.empty()) {
+        error = "no sandbox to insert into";
+        return false;
+    }
+    if (state_.inserted) {
+        error = "a stick is inserted already";
+        return false;
+    }
+    state_.inserted = true;
+    state_.dir = fs::absolute(dir).lexically_normal().string();
+    // The disk and its first partition appear, each with its event.
+    std::ofstream(root_ + "/dev/sda");
+    event("add@/devices/platform/usb/1-1/host0/block/sda");
+    std::ofstream(root_ + "/dev/sda1");
+    event("add@/devices/platform/usb/1-1/host0/block/sda/sda1");
+    return true;
+}
+
+void UsbStick::remove() {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!state_.inserted) return;
+    state_.inserted = false;
+    std::error_code ec;
+    fs::remove(root_ + "/dev/sda1", ec);
+    event("remove@/devices/platform/usb/1-1/host0/block/sda/sda1");
+    fs::remove(root_ + "/dev/sda", ec);
+    event("remove@/devices/platform/usb/1-1/host0/block/sda");
+}
+
+UsbState UsbStick::state() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return state_;
+}
+
+int UsbStick::shell(const char* command) {
+    const std::string c = command;
+    std::lock_guard<std::mutex> lock(lock_);
+    printf("[os] %s\n", command);
+    if (root_.empty()) return 0;  // no sandbox: nothing to act on
+    const std::string mountPoint = root_ + "/opt/usb";
+    const std::string parked = root_ + "/dev/.usb-mountpoint";
+    std::error_code ec;
+    if (c.rfind("mount -t vfat", 0) == 0) {
+        // The shell pattern matches a partition only while the stick is in.
+        if (!state_.inserted || state_.mounted || !fs::is_directory(mountPoint, ec)) return 32 << 8;
+        // The mount point steps aside for the stick's folder, as a mount covers it.
+        fs::rename(mountPoint, parked, ec);
+        if (ec) return 32 << 8;
+        fs::create_directory_symlink(state_.dir, mountPoint, ec);
+        state_.mounted = true;
+        state_.readOnly = true;
+        return 0;
+    }
+    if (c.rfind("umount -l /opt/usb", 0) == 0) {
+        if (!state_.mounted) return 32 << 8;
+        fs::remove(mountPoint, ec);
+        fs::rename(parked, mountPoint, ec);
+        state_.mounted = false;
+        return 0;
+    }
+    if (c == "mount -o remount,rw /opt/usb") state_.readOnly = !state_.mounted;
+    if (c == "mount -o remount,ro /opt/usb") state_.readOnly = true;
+    return 0;
+}
+
+}  // namespace sim
+
+int platformHotplugOpen() {
+    return sim::usbStick().firmwareSocket();
+}
+
+int platformHotplugBind(int) {
+    return 0;
+}
