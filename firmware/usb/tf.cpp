@@ -93,12 +93,13 @@ int usbFileReadName() {
         for (const dirent* e; count < FILE_NAME_SLOTS && (e = readdir(d)) != nullptr;) {
             if (isDots(e->d_name) || !isRegularEntry(dir, e) || !isGcodeFile(e->d_name)) continue;
             // A cut name could not be opened: such a file is left out.
-            if (strlen(e->d_name) >= FILE_NAME_SIZE) {
+            const size_t len = strlen(e->d_name);
+            if (len >= FILE_NAME_SIZE) {
                 if (!toldTooLong) printf("file name too long, skipped: %.40s...\n", e->d_name);
                 toldTooLong = true;
                 continue;
             }
-            snprintf(getFileName(static_cast<uint16_t>(count)), FILE_NAME_SIZE, "%s", e->d_name);
+            memcpy(getFileName(static_cast<uint16_t>(count)), e->d_name, len + 1);
             ++count;
         }
     }
