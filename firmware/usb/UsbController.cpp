@@ -16,7 +16,7 @@
 std::atomic<uint8_t> isUsbConnected{0};
 std::atomic<uint8_t> s_ishotplug{1};
 std::atomic<uint8_t> s_isMounted{0};
-int s_hotplugSock = -1;
+std::atomic<int> s_hotplugSock{-1};
 const char* const rootPath = "/opt/usb";
 
 namespace {
@@ -43,18 +43,18 @@ int usbAccess() {
 int UsbController_Init() {
     isUsbConnected = usbAccess() ? 1 : 0;
     UsbController_MountMonitor();
-    s_hotplugSock = platformHotplugOpen();
-    printf("s_hotplugSock:%d\n", s_hotplugSock);
-    if (s_hotplugSock < 0) {
+    const int sock = platformHotplugOpen();
+    printf("s_hotplugSock:%d\n", sock);
+    if (sock < 0) {
         perror("socket error");
         return -1;
     }
-    if (platformHotplugBind(s_hotplugSock) < 0) {
+    if (platformHotplugBind(sock) < 0) {
         perror("bind error");
-        close(s_hotplugSock);
-        s_hotplugSock = -1;
+        close(sock);
         return -1;
     }
+    s_hotplugSock = sock;
     pthread_t thread;
     const int err = pthread_create(&thread, nullptr, monitorThread, nullptr);
     if (err != 0) printf("pthread_create error = %d\n", err);
