@@ -8,8 +8,8 @@
 extern std::atomic<uint8_t> isUsbConnected;  // a stick is believed present
 extern std::atomic<uint8_t> s_ishotplug;     // a change since the last mount attempt
 extern std::atomic<uint8_t> s_isMounted;     // written on the main thread only
-extern std::atomic<int> s_hotplugSock;  // read by the monitor thread
-extern const char* const rootPath;  // "/opt/usb"
+extern std::atomic<int> s_hotplugSock;       // read by the monitor thread
+extern const char* const rootPath;           // "/opt/usb"
 
 // 0 when the monitor runs, -1 when the event socket cannot be set up.
 int UsbController_Init();
