@@ -16,7 +16,7 @@
 #include "display/draw.h"
 #include "display/driver.h"
 #include "display/text.h"
-#include "sandbox.h"
+#include "sandbox_fixture.h"
 #include "sim_platform.h"
 
 namespace {
@@ -65,23 +65,15 @@ void expectGolden(const std::string& name) {
                           << first / 3 / 320 << ")";
 }
 
-class GoldenScreen : public ::testing::Test {
+class GoldenScreen : public SandboxTest {
   protected:
     void SetUp() override {
-        root_ = sim::makeTempRoot();
-        std::string error;
-        ASSERT_TRUE(sim::makeSandbox(root_, error)) << error;
+        SandboxTest::SetUp();
         fs::copy_file(VELMOR_GBK16_FONT, root_ + "/opt/Pravik3D/GBK16.FON");
-        sim::configure(root_, 1.0);
         ASSERT_EQ(openHZK(), 1);
         POINT_COLOR = infpointcolor;
         BACK_COLOR = infbackcolor;
     }
-    void TearDown() override {
-        sim::configure("", 1.0);
-        fs::remove_all(root_);
-    }
-    std::string root_;
 };
 
 TEST_F(GoldenScreen, PreviewWithNameAndFigures) {

@@ -124,21 +124,6 @@ TEST_F(ExchangeTest, FullReplyWithoutOkIsNoAnswer) {
     EXPECT_EQ(keptStatus(), "ok\n");
 }
 
-TEST(ReplyBuffer, FullBufferKeepsOnlyItsLastByte) {
-    char reply[kReplySize + 1];
-    int count = 0;
-    memset(reply, 'x', kReplySize - 1);
-    reply[kReplySize - 1] = 'o';
-    EXPECT_FALSE(replyTakeBytes(reply, count, 200));
-    EXPECT_EQ(count, 200);
-    EXPECT_FALSE(replyTakeBytes(reply, count, kReplySize - 200));
-    ASSERT_EQ(count, 1);
-    EXPECT_EQ(reply[0], 'o');
-    EXPECT_TRUE(std::all_of(reply + 1, reply + kReplySize + 1, [](char c) { return c == 0; }));
-    reply[1] = 'k';
-    EXPECT_TRUE(replyTakeBytes(reply, count, 1));
-}
-
 TEST_F(ExchangeTest, KeepsOnlyTheStatusReply) {
     const std::string status = "ok 3300mv/0rpm/0rpm/41T/0 Zmin1 Zmax0\n";
     roundTrip([] { return sendGCode(checkprinter); }, "M105\n", status);
@@ -177,19 +162,6 @@ TEST_F(ExchangeResend, HomingIsNotWrittenAgain) {
     EXPECT_EQ(drain(master(), 30000000), "");  // 3000 polls
     put(master(), "ok\n");
     EXPECT_TRUE(ex.finishes());
-}
-
-TEST_F(ExchangeResend, SilentBoardGetsTheLineAgain) {
-    sim::MotionBoard& board = startBoard();
-    board.setFaults(sim::BoardFaults{.silent = true});
-    Exchange ex(master(), [] { return sendGCode("G90"); });
-    const int64_t end = platformMonotonicUs() + kPatienceUs;
-    while (board.snapshot().lines_received < 2 && platformMonotonicUs() < end) {
-        platformSleepUs(100000);
-    }
-    EXPECT_GE(board.snapshot().lines_received, 2u);
-    board.setFaults({});
-    EXPECT_TRUE(ex.finishes(kPatienceUs));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "pty.h"
 #include "sandbox.h"
+#include "sandbox_fixture.h"
 #include "sim_platform.h"
 
 // Only bounds a hung test; a working link never gets near it.
@@ -37,17 +38,14 @@ inline std::string drain(int fd, int64_t us, bool oneLine = false) {
     return got;
 }
 
-class SerialFixture : public ::testing::Test {
+class SerialFixture : public SandboxTest {
   protected:
     // Firmware time runs this many times faster than real time.
-    virtual double speed() const { return 50.0; }
+    double speed() const override { return 50.0; }
 
     void SetUp() override {
-        root_ = sim::makeTempRoot();
-        ASSERT_FALSE(root_.empty());
+        SandboxTest::SetUp();
         std::string error;
-        ASSERT_TRUE(sim::makeSandbox(root_, error)) << error;
-        sim::configure(root_, speed());
         ASSERT_TRUE(sim::openPty(pty_));
         ASSERT_TRUE(sim::linkSerial(root_, pty_.slaveName, error)) << error;
         closePort();
@@ -59,9 +57,7 @@ class SerialFixture : public ::testing::Test {
         board_.stop();
         closePort();
         sim::closePty(pty_);
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-        sim::configure("", 1.0);
+        SandboxTest::TearDown();
     }
 
     // Forgets the firmware's port, as before start-up.
@@ -77,7 +73,6 @@ class SerialFixture : public ::testing::Test {
         return board_;
     }
 
-    std::string root_;
     sim::Pty pty_;
     sim::Trace trace_;
     sim::MotionBoard board_{&trace_};

@@ -16,7 +16,7 @@
 #include "display/draw.h"
 #include "display/driver.h"
 #include "display/text.h"
-#include "sandbox.h"
+#include "sandbox_fixture.h"
 #include "sim_platform.h"
 
 namespace {
@@ -41,9 +41,10 @@ std::vector<unsigned char> fakeFont(size_t glyphs) {
     return f;
 }
 
-class TextTest : public ::testing::Test {
+class TextTest : public SandboxTest {
   protected:
     void SetUp() override {
+        SandboxTest::SetUp();
         savedColors_ = {POINT_COLOR, BACK_COLOR};
         POINT_COLOR = kInk;
         BACK_COLOR = kPaper;
@@ -55,6 +56,7 @@ class TextTest : public ::testing::Test {
         gbk16mem = nullptr;
         gbk16_stat.st_size = 0;
         std::tie(POINT_COLOR, BACK_COLOR) = savedColors_;
+        SandboxTest::TearDown();
     }
     static void clearFrame() { memset(buf, 0x5A, sizeof buf); }
     void mapFont(size_t glyphs, size_t length) {
@@ -302,20 +304,11 @@ TEST_F(TextTest, LongTextIsCutOnACharacterBoundaryAndFitsTheBuffer) {
 
 class TextFontFile : public TextTest {
   protected:
-    void SetUp() override {
-        TextTest::SetUp();
-        root_ = sim::makeTempRoot();
-        std::string error;
-        ASSERT_TRUE(sim::makeSandbox(root_, error)) << error;
-        sim::configure(root_, 1.0);
-    }
     void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
+        std::filesystem::remove(root_ + "/opt/Pravik3D/GBK16.FON");
         testing::internal::CaptureStdout();
         openHZK();  // releases the mapping: the file is gone
         testing::internal::GetCapturedStdout();
-        sim::configure("", 1.0);
         TextTest::TearDown();
     }
     void writeFont(const std::vector<unsigned char>& bytes) {
@@ -331,7 +324,6 @@ class TextFontFile : public TextTest {
         fflush(stdout);
         return {result, testing::internal::GetCapturedStdout()};
     }
-    std::string root_;
 };
 
 TEST_F(TextFontFile, MapsTheFileWholeOrSaysWhy) {

@@ -9,7 +9,7 @@
 
 #include "board_io.h"
 #include "display/driver.h"
-#include "sandbox.h"
+#include "sandbox_fixture.h"
 #include "sim_platform.h"
 #include "touch/lcdtp.h"
 
@@ -104,22 +104,14 @@ TEST(TouchCalibrationMath, WorkedExampleAndTheAgreementLimit) {
     EXPECT_FALSE(touchCalibrationFromSamples(same, c));
 }
 
-class CalibrationFileTest : public ::testing::Test {
+class CalibrationFileTest : public SandboxTest {
   protected:
     void SetUp() override {
-        root_ = sim::makeTempRoot();
-        std::string error;
-        ASSERT_TRUE(sim::makeSandbox(root_, error)) << error;
-        sim::configure(root_, 1.0);
+        SandboxTest::SetUp();
         tp_dev = {1, 2, 3, 4};
-    }
-    void TearDown() override {
-        sim::configure("", 1.0);
-        std::filesystem::remove_all(root_);
     }
     std::string path() const { return root_ + "/opt/Pravik3D/tpAdjustdata.txt"; }
     void write(const std::string& text) const { std::ofstream(path(), std::ios::binary) << text; }
-    std::string root_;
 };
 
 TEST_F(CalibrationFileTest, LoadsAGoodFile) {

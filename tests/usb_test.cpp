@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/global_data.h"
-#include "sandbox.h"
+#include "sandbox_fixture.h"
 #include "sim_platform.h"
 #include "usb/UsbController.h"
 #include "usb/tf.h"
@@ -19,15 +19,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class UsbTest : public ::testing::Test {
+class UsbTest : public SandboxTest {
   protected:
+    double speed() const override { return 1000.0; }
     void SetUp() override {
-        root_ = sim::makeTempRoot();
-        std::string error;
-        ASSERT_TRUE(sim::makeSandbox(root_, error)) << error;
+        SandboxTest::SetUp();
         stick_ = root_ + "/stick";
         fs::create_directories(stick_ + "/pravik3d");
-        sim::configure(root_, 1000.0);
         sim::usbStick().attach(root_);
         sim::setShellHandler([](const char* c) { return sim::usbStick().shell(c); });
         isUsbConnected = 0;
@@ -40,8 +38,7 @@ class UsbTest : public ::testing::Test {
         s_isMounted = 0;
         sim::setShellHandler(nullptr);
         sim::usbStick().attach("");
-        sim::configure("", 1.0);
-        fs::remove_all(root_);
+        SandboxTest::TearDown();
     }
     void file(const std::string& name) const { std::ofstream(stick_ + "/pravik3d/" + name) << "x"; }
     // Plugs the stick in as the monitor thread would see it, then runs a main-loop step.
@@ -61,7 +58,7 @@ class UsbTest : public ::testing::Test {
         closedir(d);
         return names;
     }
-    std::string root_, stick_;
+    std::string stick_;
 };
 
 TEST(UsbEvents, OnlyTheFirstAddAndRemoveOfAChangeCount) {
