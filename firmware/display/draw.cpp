@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "display/driver.h"
+#include "print/print_file.h"
 
 uint16_t POINT_COLOR = 0xF800;
 uint16_t BACK_COLOR = 0xFFFF;
@@ -41,6 +42,12 @@ void drawFullBackPic(const unsigned char* picture) {
 
 void drawHalfPic(uint16_t x, uint16_t y, const unsigned char* picture) {
     drawPixels(x, y, pictureWidth(picture), pictureHeight(picture), picture + kHeader);
+}
+
+void drawtThumbnail(uint16_t x, uint16_t y, uint16_t w, uint16_t h) {
+    // The reader accepts at most the buffer's worth; never read past it.
+    if (uint32_t(w) * h * 2 > PREVIEW_THUMB_BYTES) return;
+    drawPixels(x, y, w, h, preview_file_information.pic);
 }
 
 void drawPixels(uint16_t x, uint16_t y, uint16_t w, uint16_t h, const uint8_t* pixels) {

@@ -27,6 +27,8 @@ void drawFullBackPic(const unsigned char* picture);
 void drawHalfPic(uint16_t x, uint16_t y, const unsigned char* picture);
 // Copies w x h pixels (RGB565, high byte first) into the rectangle at (x, y).
 void drawPixels(uint16_t x, uint16_t y, uint16_t w, uint16_t h, const uint8_t* pixels);
+// The preview thumbnail (w x h pixels of the preview buffer) at (x, y).
+void drawtThumbnail(uint16_t x, uint16_t y, uint16_t w, uint16_t h);
 void fillColor(uint16_t x0, uint16_t y0, uint16_t x1, uint16_t y1, uint16_t color);
 void fastDrawPoint(uint16_t x, uint16_t y, uint16_t color);
 void lcdDrawPoint(uint16_t x, uint16_t y);

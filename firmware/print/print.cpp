@@ -6,6 +6,7 @@
 #include "app/global_data.h"
 
 std::atomic<uint8_t> is_printing_true{0};
+FileInformation file_information;
 
 namespace {
 int print_current_statue = 0;  // guarded by mutex_printerStatus
@@ -14,10 +15,12 @@ int print_current_statue = 0;  // guarded by mutex_printerStatus
 void setPrintStatus(int status) {
     std::lock_guard<std::mutex> lock(mutex_printerStatus);
     print_current_statue = status;
+    file_information.status_copy = status;
 }
 
 int getPrintStatus() {
     std::lock_guard<std::mutex> lock(mutex_printerStatus);
+    file_information.status_copy = print_current_statue;
     return print_current_statue;
 }
 

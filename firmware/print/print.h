@@ -20,6 +20,20 @@ enum {
 
 extern std::atomic<uint8_t> is_printing_true;  // 1 while the print thread runs
 
+// The running job's record: written by the print thread, read by the printing
+// window without a lock, so each field is an atomic.
+struct FileInformation {
+    std::atomic<uint8_t> light_on{0};
+    std::atomic<uint8_t> progress{0};  // percent
+    std::atomic<uint16_t> current_layer{0};
+    std::atomic<uint16_t> total_layer{0};
+    std::atomic<uint32_t> elapsed_time{0};  // s, pauses left out
+    std::atomic<uint32_t> print_times{0};   // estimated total, ms
+    std::atomic<int> status_copy{0};
+    std::atomic<int> button_copy{0};
+};
+extern FileInformation file_information;
+
 void setPrintStatus(int status);
 int getPrintStatus();
 

@@ -9,6 +9,8 @@
 std::atomic<uint8_t> current_window_ID{INDEX_WINDOW_HOME};
 std::atomic<uint8_t> next_window_ID{INDEX_WINDOW_HOME};
 std::atomic<uint8_t> change_window{0};
+uint8_t page_index = 0;
+uint8_t file_index_num = 0;
 
 namespace {
 int ui_print_cmd = 0;  // guarded by mutex_printerCommand

@@ -38,6 +38,11 @@ extern std::atomic<uint8_t> current_window_ID;
 extern std::atomic<uint8_t> next_window_ID;
 extern std::atomic<uint8_t> change_window;
 
+// The file browser's page and highlighted row; the selected file is entry
+// page_index * 5 + file_index_num of the list.
+extern uint8_t page_index;
+extern uint8_t file_index_num;
+
 void setCurrentButton(int code);
 int getCurrentButton();
 void clearCurrentButton();

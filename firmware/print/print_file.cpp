@@ -1,0 +1,261 @@
+#include "print/print_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "app/global_data.h"
+#include "display/draw.h"
+#include "display/text.h"
+#include "platform/platform.h"
+#include "print/layer_code.h"
+#include "print/print.h"
+#include "print/print_time.h"
+#include "ui/parameter_table.h"
+#include "ui/ui.h"
+#include "usb/tf.h"
+
+PrintParameter printparameter;
+PreviewFileInformation preview_file_information;
+OpenFileInf open_file_inf;
+FILE* printfp = nullptr;
+uint8_t skipLoadParameter = 0;
+uint8_t* display_2K_data = nullptr;
+uint32_t display_2K_capacity = 0;
+uint8_t buf1[HEADER_BUFFER_BYTES];
+
+const char* const pravik_file_path = pravikPath;
+
+namespace {
+
+void closePrintFile() {
+    if (printfp != nullptr) fclose(printfp);
+    printfp = nullptr;
+}
+
+int changeDirectory(const char* devicePath) {
+    return chdir(sysPath(devicePath).c_str());
+}
+
+// Closes the file and goes back to the settings folder: every refusal
+// leaves the reader as a success does.
+int refuse(int result, const char* message) {
+    if (message != nullptr) puts(message);
+    closePrintFile();
+    changeDirectory(Velmor30Path);
+    return result;
+}
+
+void timeText(time_t t, char (&out)[32]) {
+    tm parts{};
+    char text[64] = "";
+    if (gmtime_r(&t, &parts) == nullptr || asctime_r(&parts, text) == nullptr) text[0] = '\0';
+    snprintf(out, sizeof out, "%s", text);
+}
+
+void fillOpenFileInf(const struct stat& st) {
+    open_file_inf.blksize = static_cast<uint32_t>(st.st_blksize);
+    open_file_inf.size = static_cast<uint32_t>(st.st_size);
+    open_file_inf.blocks = static_cast<uint32_t>(st.st_blocks);
+    timeText(st.st_atime, open_file_inf.atime);
+    timeText(st.st_mtime, open_file_inf.mtime);
+    timeText(st.st_ctime, open_file_inf.ctime);
+}
+
+bool interpretedFloatsFinite(const PrintParameter& p) {
+    const float values[] = {p.buffer_width,   p.buffer_height,  p.ZThick,        p.curing_time,
+                            p.burnin_time,    p.stable_time,    p.b_stable_time, p.burnin_range,
+                            p.lift_distance1, p.lift_distance2, p.lift_speed2,   p.drop_speed,
+                            p.lift_speed1};
+    for (float v : values) {
+        if (!std::isfinite(v)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+uint32_t floatToU32(float f) {
+    if (!(f > 0)) return 0;
+    if (f >= 4294967296.0f) return UINT32_MAX;
+    return static_cast<uint32_t>(f);
+}
+
+uint32_t thumbnailBytes(const PrintParameter& p) {
+    if (p.thumb_width < 0 || p.thumb_height < 0) return 0;
+    const uint64_t bytes = uint64_t(uint32_t(p.thumb_width)) * uint32_t(p.thumb_height) * 2;
+    return bytes <= PREVIEW_THUMB_BYTES ? static_cast<uint32_t>(bytes) : 0;
+}
+
+uint32_t layerBufferCapacity(const PrintParameter& p) {
+    return floatToU32(p.buffer_width * p.buffer_height * 2);
+}
+
+void recomputeBottomLayers(PrintParameter& p) {
+    p.bottom_layers = p.burnin_range / p.ZThick;
+}
+
+int readPrintHeader(FILE* fp, PrintParameter& block, uint8_t (&thumb)[PREVIEW_THUMB_BYTES],
+                    const char** message) {
+    const char* unused = nullptr;
+    const char*& why = message != nullptr ? *message : unused;
+    why = nullptr;
+    char magic[PRINT_FILE_MAGIC_SIZE];
+    if (fread(magic, 1, sizeof magic, fp) != sizeof magic) {
+        why = "read pagedetail data open error!";
+        return PRINT_FILE_READ_ERROR;
+    }
+    if (memcmp(magic, PRINT_FILE_MAGIC, sizeof magic) != 0) {
+        why = "file data error";
+        return PRINT_FILE_REFUSED;
+    }
+    if (fread(&block, 1, sizeof block, fp) != sizeof block) {
+        why = "read pagedetail data open error!";
+        return PRINT_FILE_READ_ERROR;
+    }
+    // Sizes and counts come from outside: refuse what would overrun the
+    // preview buffer or make the arithmetic meaningless, before using them.
+    if (block.layer_count < 0 || block.thumb_width < 0 || block.thumb_height < 0) {
+        why = "print file has a negative count";
+        return PRINT_FILE_REFUSED;
+    }
+    const uint32_t thumbBytes = thumbnailBytes(block);
+    if (thumbBytes == 0 && block.thumb_width != 0 && block.thumb_height != 0) {
+        why = "thumbnail larger than 36000 bytes";
+        return PRINT_FILE_REFUSED;
+    }
+    if (!interpretedFloatsFinite(block)) {
+        why = "print parameter not a finite number";
+        return PRINT_FILE_REFUSED;
+    }
+    if (block.ZThick == 0.0f) {
+        why = "printparameter.ZThick  = 0.0";
+        return PRINT_FILE_REFUSED;
+    }
+    if (fread(thumb, 1, thumbBytes, fp) != thumbBytes) {
+        why = "read thumbnail data open error!";
+        return PRINT_FILE_READ_ERROR;
+    }
+    return PRINT_FILE_OK;
+}
+
+uint8_t readPrintparameter() {
+    const char* name = getFileName(static_cast<uint16_t>(page_index * 5 + file_index_num));
+    showString2(20, 40, 300, 60, name, 16, 1);
+    preview_file_information.file_name = name;
+    changeDirectory(pravik_file_path);
+
+    struct stat st {};
+    if (stat(name, &st) == 0) fillOpenFileInf(st);
+    closePrintFile();
+    printfp = fopen(name, "rb");
+    if (printfp == nullptr)
+        return static_cast<uint8_t>(refuse(3, "read pagedetail data open error"));
+
+    PrintParameter block;
+    const char* message = nullptr;
+    const int result = readPrintHeader(printfp, block, preview_file_information.pic, &message);
+    if (result != PRINT_FILE_OK) return static_cast<uint8_t>(refuse(result, message));
+    if (skipLoadParameter != 1) printparameter = block;
+    recomputeBottomLayers(printparameter);
+
+    drawtThumbnail(20, 60, static_cast<uint16_t>(block.thumb_width),
+                   static_cast<uint16_t>(block.thumb_height));
+    actPrintTimeCalculate();
+    closePrintFile();
+    bindParameterAll(printparameter);
+    changeDirectory(Velmor30Path);
+    return 1;
+}
+
+int prePrintDataInf() {
+    return readPrintparameter() == 1 ? 1 : 0;
+}
+
+void releaseLayerBuffer() {
+    free(display_2K_data);
+    display_2K_data = nullptr;
+    display_2K_capacity = 0;
+}
+
+int printFileHeaderCheck() {
+    const char* name = preview_file_information.file_name;
+    if (name == nullptr) return refuse(PRINT_FILE_OPEN_ERROR, "no print file selected");
+    const int res = changeDirectory(pravik_file_path);
+    printf("res = %d\n", res);
+    char cwd[512] = "";
+    if (getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '\0';
+    printf("buffer:%s  p:%s size:%d \n", cwd, pravik_file_path, static_cast<int>(strlen(cwd)));
+
+    closePrintFile();
+    printfp = fopen(name, "rb");
+    if (printfp == nullptr) {
+        perror("file open");
+        printf("[%s] open error\n", name);
+        const std::string full = sysPath(pravik_file_path) + "/" + name;
+        printfp = fopen(full.c_str(), "rb");
+        if (printfp == nullptr) {
+            perror("file open");
+            printf("[%s] open error\n", full.c_str());
+            return refuse(PRINT_FILE_OPEN_ERROR, nullptr);
+        }
+    }
+    printf("open %s file\n", name);
+
+    // No record may exceed the frame, so a larger buffer would never be used.
+    uint32_t capacity = layerBufferCapacity(printparameter);
+    if (capacity > LAYER_CODE_MAX) capacity = LAYER_CODE_MAX;
+    if (display_2K_data != nullptr && display_2K_capacity != capacity) releaseLayerBuffer();
+    if (display_2K_data == nullptr) {
+        display_2K_data = static_cast<uint8_t*>(malloc(capacity > 0 ? capacity : 1));
+        printf("display_2K_data:%lx\n", reinterpret_cast<unsigned long>(display_2K_data));
+        if (display_2K_data == nullptr) {
+            printf("Malloc eror [%lx]display_2K_data:%lx\n", static_cast<unsigned long>(capacity),
+                   0UL);
+            return refuse(PRINT_FILE_NO_MEMORY, nullptr);
+        }
+        display_2K_capacity = capacity;
+    }
+    file_information.total_layer = static_cast<uint16_t>(printparameter.layer_count);
+
+    const size_t thumbBytes = thumbnailBytes(printparameter);
+    const size_t headBytes = PRINT_HEADER_SIZE + thumbBytes;
+    if (fread(buf1, 1, headBytes, printfp) != headBytes) {
+        return refuse(PRINT_FILE_READ_ERROR, "read pagedetail data read error!");
+    }
+    if (memcmp(buf1, PRINT_FILE_MAGIC, PRINT_FILE_MAGIC_SIZE) != 0) {
+        return refuse(PRINT_FILE_REFUSED, "file data error");
+    }
+    return PRINT_FILE_OK;
+}
+
+int writePrintparameterToFile() {
+    const char* name = preview_file_information.file_name;
+    platformShell("mount -o remount,rw /opt/usb");
+    changeDirectory(pravik_file_path);
+    int written = 0;
+    FILE* fp = name != nullptr ? fopen(name, "rb+") : nullptr;
+    if (fp == nullptr) {
+        puts("open file error");
+    } else {
+        const bool ok =
+            fseek(fp, PRINT_FILE_MAGIC_SIZE, SEEK_SET) == 0 &&
+            fwrite(&printparameter, 1, sizeof printparameter, fp) == sizeof printparameter;
+        // A failed write or close is a failed save, not a silent success.
+        if (fclose(fp) == 0 && ok) {
+            written = 1;
+        } else {
+            puts("write file error");
+        }
+    }
+    platformShell("sync");
+    platformShell("mount -o remount,ro /opt/usb");
+    changeDirectory(Velmor30Path);
+    return written;
+}
