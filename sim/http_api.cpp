@@ -58,6 +58,7 @@ json firmwareState() {
         {"isUsbConnected", isUsbConnected.load()},
         {"s_ishotplug", s_ishotplug.load()},
         {"s_isMounted", s_isMounted.load()},
+        {"print_times", file_information.print_times.load()},
         {"file_name_list",
          fileNameListCopy(usb_file_count.load() <= FILE_NAME_SLOTS ? usb_file_count.load() : 0)},
     };

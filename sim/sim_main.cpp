@@ -28,6 +28,7 @@ struct Options {
     std::string trace;
     bool uncalibrated = false;
     std::string stick;
+    bool noStick = false;
     int touchNoise = 0;
 };
 
@@ -55,7 +56,10 @@ Options parseOptions(int argc, char** argv) {
                  "No touch calibration file: the firmware starts in its calibration");
     app.add_option("--touch-noise", o.touchNoise, "Noise on raw touch conversions, +/- this much")
         ->check(CLI::Range(0, 500));
-    app.add_option("--stick", o.stick, "Insert this folder as the USB stick at start");
+    auto* stick = app.add_option("--stick", o.stick,
+                                 "Insert this folder as the USB stick at start (default: the demo "
+                                 "stick of the build)");
+    app.add_flag("--no-stick", o.noStick, "Start without a USB stick")->excludes(stick);
     app.add_option("--trace", o.trace,
                    "Write every line to and from the motion board to this file");
     try {
@@ -130,6 +134,11 @@ void provideCalibration(const std::string& root, bool uncalibrated) {
 
 void platformStart(int argc, char** argv) {
     Options o = parseOptions(argc, argv);
+#ifdef VELMOR_DEMO_STICK
+    if (o.stick.empty() && !o.noStick && std::filesystem::is_directory(VELMOR_DEMO_STICK)) {
+        o.stick = VELMOR_DEMO_STICK;
+    }
+#endif
     // The firmware changes the working directory: keep no relative path.
     if (!o.stick.empty()) o.stick = std::filesystem::absolute(o.stick).lexically_normal().string();
 

@@ -142,7 +142,7 @@ class StartupScenario : public ::testing::Test {
         return t;
     }
 
-    std::vector<std::string> args_;  // more printer-sim options
+    std::vector<std::string> args_{"--no-stick"};  // more printer-sim options
     fs::path dir_;
     pid_t pid_ = -1;
     std::unique_ptr<httplib::Client> client_;
@@ -292,7 +292,7 @@ TEST_F(StartupScenario, PanelShowsTheGreyHomePictureAfterStartUp) {
 class CalibrationScenario : public StartupScenario {
   protected:
     void SetUp() override {
-        args_ = {"--uncalibrated"};
+        args_ = {"--uncalibrated", "--no-stick"};
         StartupScenario::SetUp();
     }
     void touch(int x, int y) {

@@ -1,0 +1,53 @@
+// Print files for tests and seeds: a header with the worked example's
+// parameters, a thumbnail and layer records, as raw bytes.
+#pragma once
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "print/print_file.h"
+
+struct PrintFileBuilder {
+    PrintParameter p{};
+    std::vector<uint8_t> thumb;
+    std::vector<std::vector<uint8_t>> layers;
+
+    PrintFileBuilder() {
+        p.buffer_width = 1440;
+        p.buffer_height = 2560;
+        p.ZThick = 0.05f;
+        p.curing_time = 8000;
+        p.burnin_time = 30000;
+        p.bottom_layers = 77;  // stale on purpose: every read recomputes it
+        p.stable_time = 1000;
+        p.b_stable_time = 2000;
+        p.burnin_range = 0.25f;
+        p.lift_distance1 = 5;
+        p.lift_distance2 = 2;
+        p.lift_speed2 = 120;
+        p.drop_speed = 150;
+        p.lift_speed1 = 60;
+        p.layer_count = 100;
+        memset(p.reserved0, 0xA5, sizeof p.reserved0);
+        memset(p.reserved2, 0x5A, sizeof p.reserved2);
+    }
+    PrintFileBuilder& thumbnail(int w, int h) {
+        p.thumb_width = w;
+        p.thumb_height = h;
+        thumb.assign(static_cast<size_t>(w) * h * 2, 0);
+        for (size_t i = 0; i < thumb.size(); ++i) thumb[i] = static_cast<uint8_t>(i * 7);
+        return *this;
+    }
+    std::string bytes() const {
+        std::string out(PRINT_FILE_MAGIC, PRINT_FILE_MAGIC_SIZE);
+        out.append(reinterpret_cast<const char*>(&p), sizeof p);
+        out.append(thumb.begin(), thumb.end());
+        for (const auto& layer : layers) {
+            const uint32_t n = static_cast<uint32_t>(layer.size());
+            out.append(reinterpret_cast<const char*>(&n), 4);
+            out.append(layer.begin(), layer.end());
+        }
+        return out;
+    }
+};

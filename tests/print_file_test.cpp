@@ -1,0 +1,293 @@
+// The print file: preview read, header check at print start, write-back,
+// the estimate and the layer coding.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <sstream>
+
+#include "display/driver.h"
+#include "print/layer_code.h"
+#include "print/print.h"
+#include "print/print_file.h"
+#include "print/print_time.h"
+#include "print_file_builder.h"
+#include "sandbox_fixture.h"
+#include "ui/parameter_table.h"
+#include "ui/ui.h"
+#include "usb/tf.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class PrintFileTest : public SandboxTest {
+  protected:
+    void SetUp() override {
+        SandboxTest::SetUp();
+        folder_ = root_ + "/opt/usb/pravik3d";
+        fs::create_directories(folder_);
+        select("part.pvk4k");
+        skipLoadParameter = 0;
+        sim::setShellHandler([this](const char* c) {
+            shell_.emplace_back(c, contents());
+            return 0;
+        });
+    }
+    void TearDown() override {
+        sim::setShellHandler(nullptr);
+        if (printfp != nullptr) fclose(printfp);
+        printfp = nullptr;
+        releaseLayerBuffer();
+        SandboxTest::TearDown();
+    }
+    void select(const char* name) {
+        page_index = 0;
+        file_index_num = 0;
+        snprintf(getFileName(0), FILE_NAME_SIZE, "%s", name);
+    }
+    void write(const std::string& bytes) const {
+        std::ofstream(folder_ + "/part.pvk4k", std::ios::binary) << bytes;
+    }
+    std::string contents() const {
+        std::ifstream in(folder_ + "/part.pvk4k", std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    bool inSettingsFolder() const {
+        char cwd[4096];
+        return getcwd(cwd, sizeof cwd) != nullptr && fs::equivalent(cwd, root_ + "/opt/Pravik3D");
+    }
+    std::string folder_;
+    std::vector<std::pair<std::string, std::string>> shell_;  // command, file then
+};
+
+TEST_F(PrintFileTest, PreviewReadFillsBindsAndEstimates) {
+    PrintFileBuilder f;
+    f.thumbnail(3, 2);
+    f.p.drop_speed = 0.5f;   // below 1: the second lift's speed instead
+    f.p.curing_time = 50;    // below the minimum: raised
+    f.p.stable_time = 1000;  // in range: kept
+    f.p.burnin_time = 30000;
+    write(f.bytes());
+    EXPECT_EQ(readPrintparameter(), 1);
+    EXPECT_EQ(printfp, nullptr);
+    EXPECT_TRUE(inSettingsFolder());
+    EXPECT_FLOAT_EQ(printparameter.bottom_layers, 5.0f);
+    EXPECT_FLOAT_EQ(printparameter.drop_speed, 120.0f);
+    EXPECT_FLOAT_EQ(printparameter.curing_time, 100.0f);
+    EXPECT_EQ(memcmp(printparameter.reserved2, f.p.reserved2, sizeof f.p.reserved2), 0);
+    EXPECT_EQ(ParameterAll[0].value, &printparameter.curing_time);
+    EXPECT_EQ(ParameterAll[5].value, &printparameter.drop_speed);
+    EXPECT_EQ(ParameterAll[9].value, &printparameter.lift_speed2);
+    EXPECT_FLOAT_EQ(ParameterAll[0].reference, 100.0f);
+    EXPECT_EQ(open_file_inf.size, 180u + 12u);
+    EXPECT_EQ(strlen(open_file_inf.mtime), 25u);  // "Sun Dec  6 23:13:01 2026\n"
+    EXPECT_STREQ(preview_file_information.file_name, "part.pvk4k");
+    // Estimated before the clamps: curing 50 ms over 95 layers.
+    EXPECT_EQ(file_information.print_times, 1302500u + 150000u + 4750u);
+    // The thumbnail goes to the shadow frame at (20, 60), bytes unchanged.
+    EXPECT_EQ(buf[(60 * 320 + 20) * 2 + 1], f.thumb[1]);
+    EXPECT_EQ(buf[(61 * 320 + 22) * 2], f.thumb[10]);
+    EXPECT_EQ(prePrintDataInf(), 1);
+
+    // A drop speed of exactly 1 is kept.
+    f.p.drop_speed = 1;
+    write(f.bytes());
+    EXPECT_EQ(readPrintparameter(), 1);
+    EXPECT_FLOAT_EQ(printparameter.drop_speed, 10.0f);  // then the minimum clamp
+}
+
+TEST(PrintTime, WorkedExampleAndDegenerateSpeeds) {
+    PrintFileBuilder f;
+    recomputeBottomLayers(f.p);
+    EXPECT_FLOAT_EQ(f.p.bottom_layers, 5.0f);
+    EXPECT_EQ(printTimeEstimate(f.p), 2212500u);
+    // Zero speeds and zero layers give a defined figure, not undefined conversions.
+    f.p.lift_speed1 = 0;
+    EXPECT_EQ(printTimeEstimate(f.p), UINT32_MAX);  // per layer: infinity, saturated
+    f.p.layer_count = 0;
+    f.p.lift_speed1 = 60;
+    EXPECT_EQ(printTimeEstimate(f.p), 150000u - 40000u);  // bottom layers beyond the count
+    EXPECT_EQ(floatToU32(std::numeric_limits<float>::quiet_NaN()), 0u);
+    EXPECT_EQ(floatToU32(-3.5f), 0u);
+    EXPECT_EQ(floatToU32(5e9f), UINT32_MAX);
+}
+
+TEST_F(PrintFileTest, RefusalsCloseTheFileAndReturnToTheSettingsFolder) {
+    using Param = std::function<void(PrintParameter&)>;
+    using Bytes = std::function<void(std::string&)>;
+    struct Case {
+        const char* what;
+        Param param;
+        Bytes bytes;
+        int result;
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const Case cases[] = {
+        {"magic", {}, [](std::string& b) { b[7] = 'd'; }, 0},
+        {"short magic", {}, [](std::string& b) { b.resize(5); }, 2},
+        {"short block", {}, [](std::string& b) { b.resize(179); }, 2},
+        {"short thumbnail", {}, [](std::string& b) { b.pop_back(); }, 2},
+        {"ZThick 0", [](PrintParameter& p) { p.ZThick = 0; }, {}, 0},
+        {"thumbnail too big", [](PrintParameter& p) { p.thumb_width = 18001; }, {}, 0},
+        {"negative thumbnail", [](PrintParameter& p) { p.thumb_height = -2; }, {}, 0},
+        {"negative layers", [](PrintParameter& p) { p.layer_count = -1; }, {}, 0},
+        {"NaN", [nan](PrintParameter& p) { p.lift_speed1 = nan; }, {}, 0},
+        {"infinity", [inf](PrintParameter& p) { p.burnin_range = -inf; }, {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PrintFileBuilder f;
+        f.thumbnail(4, 4);
+        if (c.param) c.param(f.p);
+        std::string bytes = f.bytes();
+        if (c.bytes) c.bytes(bytes);
+        write(bytes);
+        EXPECT_EQ(readPrintparameter(), c.result);
+        EXPECT_EQ(prePrintDataInf(), 0);
+        EXPECT_EQ(printfp, nullptr);
+        EXPECT_TRUE(inSettingsFolder());
+    }
+    select("missing.pvk4k");
+    EXPECT_EQ(readPrintparameter(), 3);
+    EXPECT_TRUE(inSettingsFolder());
+}
+
+TEST_F(PrintFileTest, EditsKeptOnReReadAndWrittenBackAlone) {
+    PrintFileBuilder f;
+    f.p.burnin_range = 1.0f;
+    f.p.ZThick = 0.1f;
+    f.layers.push_back({0x10});
+    write(f.bytes());  // no thumbnail: the first record right after the block
+    ASSERT_EQ(readPrintparameter(), 1);
+    EXPECT_FLOAT_EQ(printparameter.bottom_layers, 10.0f);
+    printparameter.curing_time = 12300;
+    skipLoadParameter = 1;
+    ASSERT_EQ(readPrintparameter(), 1);
+    EXPECT_FLOAT_EQ(printparameter.curing_time, 12300.0f);
+
+    const std::string before = contents();
+    shell_.clear();
+    EXPECT_EQ(writePrintparameterToFile(), 1);
+    const std::string after = contents();
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < after.size(); ++i) {
+        if (i < 8 || i >= 180) {
+            ASSERT_EQ(after[i], before[i]) << "byte " << i;
+        }
+    }
+    PrintParameter stored;
+    memcpy(&stored, after.data() + 8, sizeof stored);
+    EXPECT_FLOAT_EQ(stored.curing_time, 12300.0f);
+    EXPECT_FLOAT_EQ(stored.bottom_layers, 10.0f);
+    // Written while the stick was read-write, and read-only again after.
+    ASSERT_EQ(shell_.size(), 3u);
+    EXPECT_EQ(shell_[0].first, "mount -o remount,rw /opt/usb");
+    EXPECT_EQ(shell_[0].second, before);
+    EXPECT_EQ(shell_[1].first, "sync");
+    EXPECT_EQ(shell_[1].second, after);
+    EXPECT_EQ(shell_[2].first, "mount -o remount,ro /opt/usb");
+    EXPECT_TRUE(inSettingsFolder());
+
+    // A file that cannot be opened: nothing written, the volume read-only again.
+    fs::remove(folder_ + "/part.pvk4k");
+    shell_.clear();
+    EXPECT_EQ(writePrintparameterToFile(), 0);
+    ASSERT_EQ(shell_.size(), 3u);
+    EXPECT_EQ(shell_[2].first, "mount -o remount,ro /opt/usb");
+}
+
+TEST_F(PrintFileTest, HeaderCheckAtPrintStart) {
+    PrintFileBuilder f;
+    f.thumbnail(10, 5);
+    f.p.layer_count = 70000;  // kept to 16 bits
+    f.layers.push_back({0x35, 0x32, 0xF3});
+    write(f.bytes());
+    ASSERT_EQ(readPrintparameter(), 1);
+    ASSERT_EQ(printFileHeaderCheck(), PRINT_FILE_OK);
+    ASSERT_NE(printfp, nullptr);
+    EXPECT_EQ(ftell(printfp), 180 + 100);
+    EXPECT_EQ(file_information.total_layer, 70000 % 65536);
+    ASSERT_NE(display_2K_data, nullptr);
+    EXPECT_EQ(display_2K_capacity, 1440u * 2560u * 2u);
+    EXPECT_EQ(memcmp(buf1, "Pravik3D", 8), 0);
+
+    std::string bytes = f.bytes();
+    bytes[0] = 'p';
+    write(bytes);
+    EXPECT_EQ(printFileHeaderCheck(), PRINT_FILE_REFUSED);
+    EXPECT_EQ(printfp, nullptr);
+    write(bytes.substr(0, 200));
+    EXPECT_EQ(printFileHeaderCheck(), PRINT_FILE_READ_ERROR);
+    fs::remove(folder_ + "/part.pvk4k");
+    EXPECT_EQ(printFileHeaderCheck(), PRINT_FILE_OPEN_ERROR);
+    EXPECT_TRUE(inSettingsFolder());
+}
+
+// The layer coding on a real frame; each test owns one.
+class LayerCode : public ::testing::Test {
+  protected:
+    std::unique_ptr<uint8_t[]> frame{new uint8_t[FRAME_BYTES]()};
+    int decode(std::initializer_list<uint8_t> code) {
+        const std::vector<uint8_t> c(code);
+        return decodeLayer(c.data(), c.size(), frame.get());
+    }
+};
+
+TEST_F(LayerCode, RunsLandInReversedBytesAndCarryOver) {
+    ASSERT_EQ(decode({0x35, 0x32, 0xF3}), LAYER_DONE);
+    for (int i = 0; i < 27 * 3; ++i) ASSERT_EQ(frame[i], 0x33) << i;
+    EXPECT_EQ(frame[27 * 3 + 2], 0x33);
+    EXPECT_EQ(frame[27 * 3 + 1], 0xFF);
+    EXPECT_EQ(frame[27 * 3 + 0], 0xFF);
+    EXPECT_EQ(frame[28 * 3 + 2], 0xFF);
+    EXPECT_EQ(frame[28 * 3 + 1], 0x00);
+
+    // A lone 0x00 writes nothing; a leading zero digit is a digit.
+    EXPECT_EQ(decode({0x00}), LAYER_DONE);
+    EXPECT_EQ(frame[0], 0x33);
+    EXPECT_EQ(decode({0x70, 0x71}), LAYER_DONE);
+    EXPECT_EQ(frame[2], 0x77);
+    EXPECT_EQ(frame[1], 0x33);  // the rest keeps the previous layer
+}
+
+TEST_F(LayerCode, RunsBeyondTheFrameAreRefused) {
+    // 0x17BB001 values: one more than the frame, in one run.
+    EXPECT_EQ(decode({0x11, 0x17, 0x1B, 0x1B, 0x10, 0x10, 0x11}), LAYER_RUN_TOO_LONG);
+    EXPECT_EQ(frame[0], 0);
+    // A whole frame, then one more value: the frame is full, the rest refused.
+    EXPECT_EQ(decode({0x21, 0x27, 0x2B, 0x2B, 0x20, 0x20, 0x20, 0x31}), LAYER_RUN_TOO_LONG);
+    EXPECT_EQ(frame[FRAME_BYTES - 1], 0x22);
+    const std::vector<uint8_t> full = {0x21, 0x27, 0x2B, 0x2B, 0x20, 0x20, 0x20};
+    EXPECT_EQ(checkLayerCode(full.data(), full.size()).values, FRAME_BYTES);
+}
+
+TEST_F(LayerCode, EncodingIsShortestAndDecodesBack) {
+    // Runs of every length class, levels changing and repeating.
+    std::vector<uint8_t> levels;
+    const size_t lengths[] = {1, 15, 16, 255, 256, 4095, 70000, 3, 1000000};
+    for (size_t i = 0; i < std::size(lengths); ++i) {
+        levels.insert(levels.end(), lengths[i], static_cast<uint8_t>((i * 5) % 16));
+    }
+    levels.resize(FRAME_BYTES, 0);
+    const std::vector<uint8_t> code = encodeLayer(levels.data(), levels.size());
+    // 1 + 1 + 2 + 2 + 3 + 3 + 5 + 1 + 5 digits, then the zero run to the end.
+    const uint64_t rest = FRAME_BYTES - 1000000 - 70000 - 4095 - 256 - 255 - 16 - 15 - 1 - 3;
+    EXPECT_EQ(code.size(), 23u + 7u) << rest;
+    ASSERT_EQ(decodeLayer(code.data(), code.size(), frame.get()), LAYER_DONE);
+    for (size_t i = 0; i < FRAME_BYTES; i += 997) {
+        ASSERT_EQ(frame[i / 3 * 3 + 2 - i % 3], levels[i] * 17) << i;
+    }
+    EXPECT_EQ(greyLevel(0x88), 8);
+    EXPECT_EQ(greyLevel(9), 1);
+    EXPECT_EQ(greyLevel(8), 0);
+}
+
+}  // namespace
