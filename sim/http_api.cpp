@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
@@ -10,9 +11,12 @@
 #include "board_io.h"
 #include "link/serial.h"
 #include "link/status.h"
+#include "mask.h"
 #include "platform/platform.h"
 #include "png_image.h"
+#include "print/material_test.h"
 #include "print/print.h"
+#include "print/print_file.h"
 #include "sim_platform.h"
 #include "touch/lcdtp.h"
 #include "ui/ui.h"
@@ -59,6 +63,10 @@ json firmwareState() {
         {"s_ishotplug", s_ishotplug.load()},
         {"s_isMounted", s_isMounted.load()},
         {"print_times", file_information.print_times.load()},
+        {"current_layer", file_information.current_layer.load()},
+        {"total_layer", file_information.total_layer.load()},
+        {"light_on", file_information.light_on.load()},
+        {"material_test", material_test.load()},
         {"file_name_list",
          fileNameListCopy(usb_file_count.load() <= FILE_NAME_SLOTS ? usb_file_count.load() : 0)},
     };
@@ -258,6 +266,73 @@ struct HttpApi::Impl {
         server.Post("/api/usb/remove", [this](const httplib::Request&, httplib::Response& res) {
             usbStick().remove();
             reply(res, boardState(world.board.snapshot()));
+        });
+        server.Get("/api/mask.png", [this](const httplib::Request& req, httplib::Response& res) {
+            int scale = 8;
+            if (req.has_param("scale")) {
+                const std::string v = req.get_param_value("scale");
+                char* end = nullptr;
+                const long n = strtol(v.c_str(), &end, 10);
+                if (v.empty() || *end != '\0' || n < 1 || n > 64) {
+                    return badRequest(res, "scale must be 1..64");
+                }
+                scale = static_cast<int>(n);
+            }
+            int w = 0, h = 0;
+            const std::vector<uint8_t> rgb = maskPreview(world.root, scale, w, h);
+            if (rgb.empty()) return badRequest(res, "no mask in the sandbox");
+            res.set_header("X-Light-On", world.board.snapshot().light ? "1" : "0");
+            res.set_content(encodePng(rgb.data(), w, h), "image/png");
+        });
+        server.Post("/api/print", [](const httplib::Request& req, httplib::Response& res) {
+            const json body = json::parse(req.body, nullptr, false);
+            if (!body.is_object() || !body.contains("file") || !body["file"].is_string()) {
+                return badRequest(res, "give {\"file\":NAME} of a listed file");
+            }
+            const std::string name = body["file"].get<std::string>();
+            const int count = usb_file_count.load() <= FILE_NAME_SLOTS ? usb_file_count.load() : 0;
+            const std::vector<std::string> list = fileNameListCopy(count);
+            const auto at = std::find(list.begin(), list.end(), name);
+            if (at == list.end()) return badRequest(res, "no listed file " + name);
+            const int index = static_cast<int>(at - list.begin());
+            // Selected and read on the firmware's thread, as the windows do it.
+            auto result = std::make_shared<std::atomic<int>>(-1);
+            const bool ran = runOnMainLoop([index, name, result] {
+                if (is_printing_true != 0 || creat_print_pthread != 0) return;
+                page_index = static_cast<uint8_t>(index / 5);
+                file_index_num = static_cast<uint8_t>(index % 5);
+                resetMaterialTest();
+                if (name == materialtestfilename) {
+                    setMaterialTest();
+                    *result = 1;
+                } else {
+                    *result = readPrintparameter();
+                }
+                if (*result == 1) creat_print_pthread = 1;
+            });
+            if (!ran) return badRequest(res, "the firmware's main loop did not answer");
+            if (*result < 0) return badRequest(res, "a job is running");
+            if (*result != 1) {
+                return badRequest(res,
+                                  "the file is refused (" + std::to_string(result->load()) + ")");
+            }
+            reply(res, firmwareState());
+        });
+        server.Post("/api/print/request", [](const httplib::Request& req, httplib::Response& res) {
+            const json body = json::parse(req.body, nullptr, false);
+            static const std::pair<const char*, int> kRequests[] = {{"pause", rOPER_PAUSE},
+                                                                    {"resume", rOPER_RESUME},
+                                                                    {"temppause", rOPER_TEMPPAUSE},
+                                                                    {"cancel", rOPER_CANCEL}};
+            if (body.is_object() && body.contains("request") && body["request"].is_string()) {
+                for (const auto& [text, code] : kRequests) {
+                    if (body["request"] == text) {
+                        setCurrentButton(code);
+                        return reply(res, firmwareState());
+                    }
+                }
+            }
+            badRequest(res, "request must be pause, resume, temppause or cancel");
         });
         server.Get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
             reply(res, traceLines(world.log, sinceParam(req), false));

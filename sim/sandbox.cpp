@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "mask.h"
+
 namespace fs = std::filesystem;
 
 namespace sim {
@@ -26,7 +28,7 @@ bool makeSandbox(const std::string& root, std::string& error) {
             return false;
         }
     }
-    return true;
+    return makeMaskFile(root, error);
 }
 
 bool linkSerial(const std::string& root, const std::string& device, std::string& error) {

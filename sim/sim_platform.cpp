@@ -5,6 +5,8 @@
 #include <time.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 
@@ -21,6 +23,13 @@ int64_t g_simBaseUs = 0;
 int64_t g_realBaseUs = 0;
 std::mutex g_shellLock;
 ShellHandler g_shell;
+
+// One development hook at a time, handed to the main loop.
+std::mutex g_hookLock;  // serialises callers of runOnMainLoop
+std::mutex g_taskLock;
+std::condition_variable g_taskDone;
+std::function<void()> g_task;
+bool g_taskRan = false;
 
 int64_t realMonotonicUs() {
     timespec ts{};
@@ -113,4 +122,33 @@ int platformWaitReadable(int fd, int64_t us) {
     pollfd p{fd, POLLIN, 0};
     const timespec ts = sim::toTimespec(sim::toRealUs(us));
     return ppoll(&p, 1, &ts, nullptr);
+}
+
+namespace sim {
+
+bool runOnMainLoop(std::function<void()> task, int timeoutMs) {
+    std::lock_guard<std::mutex> caller(g_hookLock);
+    std::unique_lock<std::mutex> lock(g_taskLock);
+    g_task = std::move(task);
+    g_taskRan = false;
+    if (g_taskDone.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return g_taskRan; })) {
+        return true;
+    }
+    g_task = nullptr;
+    return false;
+}
+
+}  // namespace sim
+
+void platformIdle() {
+    std::function<void()> task;
+    {
+        std::lock_guard<std::mutex> lock(sim::g_taskLock);
+        task.swap(sim::g_task);
+    }
+    if (!task) return;
+    task();
+    std::lock_guard<std::mutex> lock(sim::g_taskLock);
+    sim::g_taskRan = true;
+    sim::g_taskDone.notify_all();
 }

@@ -24,4 +24,9 @@ int64_t nowMs();
 using ShellHandler = std::function<int(const char*)>;
 void setShellHandler(ShellHandler handler);
 
+// Runs `task` on the firmware's main loop between two passes and waits for
+// it; false when the loop did not take it within `timeoutMs` of real time
+// (the task is then dropped).
+bool runOnMainLoop(std::function<void()> task, int timeoutMs = 5000);
+
 }  // namespace sim

@@ -31,9 +31,11 @@ class MainLoopTest : public SerialFixture {
         return out;
     }
 
-    // The stand-in job winds up at once; bounded so a job that never ends fails.
+    // No file is selected: the job waits in its data error for the cancel
+    // that takes it to its end; bounded so a job that never ends fails.
     static bool jobFinished() {
         for (int i = 0; i < 20000; ++i) {
+            if (getPrintStatus() == PRINT_DATA_ERROR) setCurrentButton(rOPER_CANCEL);
             if (getPrintStatus() == PRINT_END && is_printing_true == 0) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }

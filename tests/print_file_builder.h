@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "print/print_file.h"
@@ -31,6 +33,23 @@ struct PrintFileBuilder {
         p.layer_count = 100;
         memset(p.reserved0, 0xA5, sizeof p.reserved0);
         memset(p.reserved2, 0x5A, sizeof p.reserved2);
+    }
+    // The code of runs of (level, length), each in the fewest digits.
+    static std::vector<uint8_t> code(std::initializer_list<std::pair<uint8_t, uint32_t>> runs) {
+        std::vector<uint8_t> out;
+        for (const auto& [level, length] : runs) {
+            int digits = 1;
+            while (digits < 8 && (length >> (4 * digits)) != 0) ++digits;
+            for (int d = digits - 1; d >= 0; --d) {
+                out.push_back(static_cast<uint8_t>(level << 4 | ((length >> (4 * d)) & 0x0F)));
+            }
+        }
+        return out;
+    }
+    // A layer lighting `lit` values at level 15 from the start, dark after.
+    PrintFileBuilder& layer(uint32_t lit) {
+        layers.push_back(code({{15, lit}, {0, 24883200 - lit}}));
+        return *this;
     }
     PrintFileBuilder& thumbnail(int w, int h) {
         p.thumb_width = w;

@@ -1,9 +1,6 @@
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,133 +17,13 @@
 #include <vector>
 
 #include "assets/pictures.h"
-
-extern char** environ;
+#include "scenario_fixture.h"
 
 namespace {
 
-using nlohmann::json;
-namespace fs = std::filesystem;
+using namespace scenario;
 
-void nap() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-}
-
-// A port the system just handed out, so very likely still free.
-int freePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    const bool ok = bind(s, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
-                    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0;
-    close(s);
-    return ok ? ntohs(a.sin_port) : 0;
-}
-
-// printer-sim at ten times real speed, its sandbox made by itself in a fresh
-// temporary folder. Waits have real-time caps only so a broken build fails
-// instead of hanging; the checks use firmware time.
-class StartupScenario : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "printer-sim-test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
-        launch();
-    }
-
-    void TearDown() override {
-        if (pid_ > 0) {
-            EXPECT_EQ(stop(), 0);
-            EXPECT_TRUE(fs::is_empty(dir_)) << "the sandbox outlived printer-sim";
-        }
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
-    // Retries on another port if the one picked was taken meanwhile.
-    void launch() {
-        std::vector<std::string> env{"TMPDIR=" + dir_.string()};  // first one wins
-        for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-        std::vector<char*> envp;
-        for (std::string& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
-            const std::string port = std::to_string(freePort());
-            std::vector<const char*> argv{PRINTER_SIM_PATH, "--port", port.c_str(), "--speed", "2"};
-            for (const std::string& a : args_) argv.push_back(a.c_str());
-            argv.push_back(nullptr);
-            pid_ = fork();
-            ASSERT_GE(pid_, 0);
-            if (pid_ == 0) {
-                const int quiet = open("/dev/null", O_WRONLY);
-                dup2(quiet, STDOUT_FILENO);
-                execve(argv[0], const_cast<char* const*>(argv.data()), envp.data());
-                _exit(127);
-            }
-            client_ = std::make_unique<httplib::Client>("127.0.0.1", std::stoi(port));
-            for (int i = 0; i < 1500; ++i, nap()) {
-                if (client_->Get("/api/state")) return;
-                if (waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
-                if (pid_ <= 0) break;
-            }
-        }
-        FAIL() << "printer-sim did not come up";
-    }
-
-    // SIGTERM; the exit status, or -1 when it did not exit by itself.
-    int stop() {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        const pid_t done = waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    json get(const std::string& path) {
-        auto res = client_->Get(path);
-        EXPECT_TRUE(res && res->status == 200) << path;
-        return res ? json::parse(res->body, nullptr, false) : json();
-    }
-
-    int post(const std::string& body) {
-        auto res = client_->Post("/api/board", body, "application/json");
-        return res ? res->status : -1;
-    }
-
-    // The G-code trace from `since` on, once `done` holds for it.
-    template <typename Done>
-    json traceWhen(Done done, uint64_t since = 0) {
-        json lines;
-        for (int i = 0; i < 3000 && !done(lines); ++i, nap()) {
-            lines = get("/api/trace?since=" + std::to_string(since))["lines"];
-        }
-        return lines;
-    }
-
-    // `field` of the state must read `want` within `budget_ms` of firmware time.
-    void expectStateWithin(const char* field, int want, int64_t budget_ms) {
-        const int64_t t0 = get("/api/state")["sim_time_ms"];
-        for (json s = get("/api/state"); s[field] != want; nap(), s = get("/api/state")) {
-            ASSERT_LE(s["sim_time_ms"].get<int64_t>() - t0, budget_ms) << field << " " << s[field];
-        }
-    }
-
-    static std::vector<int64_t> sentAt(const json& lines, const std::string& text) {
-        std::vector<int64_t> t;
-        for (const json& l : lines) {
-            if (l["dir"] == "tx" && l["text"] == text) t.push_back(l["t"]);
-        }
-        return t;
-    }
-
-    std::vector<std::string> args_{"--no-stick"};  // more printer-sim options
-    fs::path dir_;
-    pid_t pid_ = -1;
-    std::unique_ptr<httplib::Client> client_;
-};
+class StartupScenario : public SimScenario {};
 
 TEST_F(StartupScenario, FanFirstThenAStatusQueryEverySecond) {
     const json lines = traceWhen([](const json& l) { return sentAt(l, "M105").size() >= 6; });

@@ -12,6 +12,7 @@
 #include "display/text.h"
 #include "link/command.h"
 #include "platform/platform.h"
+#include "print/framebuffer.h"
 #include "print/print.h"
 #include "ui/ui.h"
 #include "usb/UsbController.h"
@@ -81,6 +82,7 @@ uint32_t mainLoopPass(uint32_t n) {
     msleep(20);
     n = n + 1;
     startRequestedPrint();
+    platformIdle();
     main_loop_passes.fetch_add(1, std::memory_order_relaxed);
     return n;
 }

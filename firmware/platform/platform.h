@@ -12,6 +12,10 @@
 // simulator builds its sandbox, device models and control server here.
 void platformStart(int argc, char** argv);
 
+// Called by the main loop once per pass: nothing on the board; the simulator
+// runs its development hooks here, on the firmware's own thread.
+void platformIdle();
+
 // Maps a fixed absolute device path ("/dev/ttyS1", "/opt/usb", ...) to the
 // path to open. Identity on the board.
 std::string sysPath(const char* devicePath);
@@ -51,3 +55,14 @@ long platformSpiRead(int fd, void* data, unsigned long len);
 // joined to the kernel's event group; 0 or -1 (errno set).
 int platformHotplugOpen();
 int platformHotplugBind(int fd);
+
+// The mask's frame-buffer device, opened by the caller: its geometry as the
+// fixed and variable screen information report it. 0, 2 when the fixed
+// information cannot be read, 3 when the variable cannot.
+struct FbScreenInfo {
+    uint32_t xres;
+    uint32_t yres;
+    uint32_t bits_per_pixel;
+    uint32_t line_length;  // bytes per line
+};
+int platformFbScreenInfo(int fd, FbScreenInfo& info);

@@ -1,8 +1,11 @@
-// The print job: status, the exposure screen, the sequencer.
+// The print job: status, requests, the job record and the sequencer that
+// runs in the print thread.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+
+#include "print/framebuffer.h"
 
 enum {
     PRINT_PRE = 1,
@@ -18,7 +21,8 @@ enum {
     PRINT_TEMP_ERROR = 13,
 };
 
-extern std::atomic<uint8_t> is_printing_true;  // 1 while the print thread runs
+extern std::atomic<uint8_t> is_printing_true;     // 1 while the print thread runs
+extern std::atomic<uint8_t> diaplay_pause_print;  // the printing window's pause face
 
 // The running job's record: written by the print thread, read by the printing
 // window without a lock, so each field is an atomic.
@@ -37,12 +41,30 @@ extern FileInformation file_information;
 void setPrintStatus(int status);
 int getPrintStatus();
 
-// Opens and maps the exposure screen. 0 on success.
-int FB_init();
-
-// Non-zero when the selected file is the material test.
+// Non-zero when the selected job is the material test.
+void setMaterialTest();
+void resetMaterialTest();
 int getMaterialTest();
 
 // The two kinds of job the print thread runs.
 int printSyncControl();
 int materialTestSyncControl();
+
+// Pieces of a job, shared by both kinds.
+void initPrintPara();
+int checkPrintCancel();
+// One pass of the checkpoint after a layer's lift: 1 to stay, 0 to go on.
+int checkPrintStatue();
+// Waits `ms` in 100 ms steps watching the temperature: 1 when it stopped
+// early for a temperature error, else 0.
+int printWait(uint32_t ms);
+int printTemperatureError();
+int printingCheckUsbStatus();
+// Sets `status` and waits for the cancel request; the light is already off.
+void printErrorWait(int status);
+void actPrintPrepare();
+void actPrintMotorMoveUp();
+void actPrintMotorMoveDown();
+void printEndCommand();
+// Sends one line and waits for its acknowledgement.
+void printLine(const char* line);

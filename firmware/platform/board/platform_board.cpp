@@ -1,5 +1,6 @@
 // Board back end of the platform seam: the real device, no mapping.
 #include <fcntl.h>
+#include <linux/fb.h>
 #include <linux/netlink.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -16,6 +17,8 @@
 #include "platform/platform.h"
 
 void platformStart(int, char**) {}
+
+void platformIdle() {}
 
 std::string sysPath(const char* devicePath) {
     return devicePath;
@@ -108,4 +111,16 @@ int platformHotplugBind(int fd) {
     addr.nl_pid = static_cast<uint32_t>(getpid());
     addr.nl_groups = 1;  // the kernel's event group
     return bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+}
+
+int platformFbScreenInfo(int fd, FbScreenInfo& info) {
+    fb_fix_screeninfo fixed{};
+    if (ioctl(fd, FBIOGET_FSCREENINFO, &fixed) != 0) return 2;
+    fb_var_screeninfo var{};
+    if (ioctl(fd, FBIOGET_VSCREENINFO, &var) != 0) return 3;
+    info.xres = var.xres;
+    info.yres = var.yres;
+    info.bits_per_pixel = var.bits_per_pixel;
+    info.line_length = fixed.line_length;
+    return 0;
 }

@@ -1,0 +1,251 @@
+// Whole prints in printer-sim, started and steered by its development hooks,
+// checked against the G-code trace, the board model and the mask.
+#include <gtest/gtest.h>
+
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+
+#include "print/print.h"
+#include "print_file_builder.h"
+#include "scenario_fixture.h"
+
+namespace {
+
+using namespace scenario;
+
+// Quick parameters: short waits, short fast lifts.
+PrintFileBuilder quickFile(int layers) {
+    PrintFileBuilder f;
+    f.p.ZThick = 0.05f;
+    f.p.burnin_range = 0.1f;  // two bottom layers
+    f.p.stable_time = 300;
+    f.p.b_stable_time = 600;
+    f.p.curing_time = 1000;
+    f.p.burnin_time = 2000;
+    f.p.lift_distance1 = 1;
+    f.p.lift_speed1 = 300;
+    f.p.lift_distance2 = 1;
+    f.p.lift_speed2 = 300;
+    f.p.drop_speed = 300;
+    f.p.layer_count = layers;
+    for (int i = 0; i < layers; ++i) f.layer(6480 * (i + 1));
+    return f;
+}
+
+class PrintScenario : public SimScenario {
+  protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "stick-XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        stick_ = templ;
+        fs::create_directories(stick_ / "pravik3d");
+        put("four.pvk4k", quickFile(4).bytes());
+        put("long.pvk4k", quickFile(30).bytes());
+        PrintFileBuilder bad = quickFile(3);
+        bad.layers[1] = {};  // a record with a count of 0
+        put("bad.pvk4k", bad.bytes());
+        std::ofstream(stick_ / "pravik3d/Velmor4Kprintmaterialtestfile.pvk4k")
+            << "start_time:400 end_time:1000 Zthick:50 bottom_layer:1 total_layer:3\n"
+               "first_speed:300 back_speed:300 speed2:300 first_distance:1 distance2:1\n"
+               "bottom_time:800 bottom_stable_time:200 normal_stable_time:200\n";
+        speed_ = "10";
+        args_ = {"--stick", stick_.string()};
+        SimScenario::SetUp();
+        expectStateWithin("usb_file_count", 4, 3000);
+    }
+    void TearDown() override {
+        SimScenario::TearDown();
+        std::error_code ec;
+        fs::remove_all(stick_, ec);
+    }
+    void put(const std::string& name, const std::string& bytes) {
+        std::ofstream(stick_ / "pravik3d" / name, std::ios::binary) << bytes;
+    }
+    int start(const std::string& name) {
+        auto res = client_->Post("/api/print", json{{"file", name}}.dump(), "application/json");
+        return res ? res->status : -1;
+    }
+    void request(const char* what) {
+        auto res =
+            client_->Post("/api/print/request", json{{"request", what}}.dump(), "application/json");
+        ASSERT_TRUE(res && res->status == 200) << what;
+    }
+    // Waits (real time, bounded) until the print status is `status`.
+    void awaitStatus(int status, int seconds = 60) {
+        for (int i = 0; i < seconds * 50; ++i, nap()) {
+            if (get("/api/state")["print_status"] == status) return;
+        }
+        FAIL() << "print status never became " << status << ", it is "
+               << get("/api/state")["print_status"];
+    }
+    void awaitLayer(int layer) {
+        for (int i = 0; i < 3000; ++i, nap()) {
+            if (get("/api/state")["current_layer"] >= layer) return;
+        }
+        FAIL() << "layer " << layer << " never reached";
+    }
+    // Lines the print thread sent from `since` on: status polls left out,
+    // since the main loop sends those too.
+    std::vector<std::pair<int64_t, std::string>> printLines(uint64_t since) {
+        std::vector<std::pair<int64_t, std::string>> out;
+        const json trace = get("/api/trace?since=" + std::to_string(since));
+        for (const json& l : trace["lines"]) {
+            if (l["dir"] == "tx" && l["text"] != "M105") out.emplace_back(l["t"], l["text"]);
+        }
+        return out;
+    }
+    // Time from each "M219" to the line after it: the exposure.
+    static std::vector<int64_t> exposures(const std::vector<std::pair<int64_t, std::string>>& l) {
+        std::vector<int64_t> out;
+        for (size_t i = 0; i + 1 < l.size(); ++i) {
+            if (l[i].second == "M219") out.push_back(l[i + 1].first - l[i].first);
+        }
+        return out;
+    }
+    uint64_t mark() { return get("/api/trace")["next"]; }
+    // True when every byte of the mask is 0.
+    bool maskDark() {
+        auto res = client_->Get("/api/mask.png?scale=16");
+        if (!res || res->status != 200) return false;
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        if (!png_image_begin_read_from_memory(&image, res->body.data(), res->body.size())) {
+            return false;
+        }
+        image.format = PNG_FORMAT_RGB;
+        std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+        png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr);
+        return std::all_of(rgb.begin(), rgb.end(), [](uint8_t v) { return v == 0; });
+    }
+    fs::path stick_;
+};
+
+TEST_F(PrintScenario, AFinishedPrintSendsTheDescribedLinesAndLeavesTheMaskDark) {
+    const uint64_t since = mark();
+    ASSERT_EQ(start("four.pvk4k"), 200);
+    awaitStatus(PRINT_END);
+    const auto lines = printLines(since);
+    std::vector<std::string> want = {"M227",   "M220", "G21",  "G91",
+                                     "G28 Z0", "M227", "M227", "M107 S250"};
+    for (int layer = 1; layer <= 4; ++layer) {
+        for (const char* l : {"M227", "M220", "M227", "M219", "M227", "M220", "M227", "M220",
+                              "G1 Z1.000000 F300.000000", "G1 Z1.050000 F300.000000", "M227",
+                              "M220", "G1 Z-2.000000 F300.000000"}) {
+            want.emplace_back(l);
+        }
+    }
+    for (const char* l : {"M220", "G91", "G0 Z40 F300", "M227"}) want.emplace_back(l);
+    std::vector<std::string> got;
+    for (const auto& l : lines) got.push_back(l.second);
+    EXPECT_EQ(got, want);
+
+    // Two bottom layers by the float comparison, then normal ones; each
+    // exposure within its 100 ms step plus the replies.
+    const std::vector<int64_t> e = exposures(lines);
+    ASSERT_EQ(e.size(), 4u);
+    const int64_t want_ms[] = {2000, 2000, 1000, 1000};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_GE(e[i], want_ms[i]) << "layer " << i + 1;
+        EXPECT_LE(e[i], want_ms[i] + 100 + 300) << "layer " << i + 1;
+    }
+    const json board = get("/api/board");
+    EXPECT_NEAR(board["z_target"].get<double>(), 4 * 0.05 + 40, 1e-3);
+    EXPECT_FALSE(board["light"].get<bool>());
+    EXPECT_TRUE(maskDark());
+    EXPECT_EQ(get("/api/state")["current_button"], 10);
+}
+
+TEST_F(PrintScenario, PauseHoldsAfterTheLiftAndCancelWhilePausedSkipsTheMoveDown) {
+    ASSERT_EQ(start("long.pvk4k"), 200);
+    awaitLayer(2);
+    request("pause");
+    awaitStatus(PRINT_PAUSED);
+    const int layer = get("/api/state")["current_layer"];
+    // While paused: status polls only, no motion, the light off.
+    const uint64_t paused = mark();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const json polls = get("/api/trace?since=" + std::to_string(paused))["lines"];
+    EXPECT_GE(sentAt(polls, "M105").size(), 5u);
+    EXPECT_TRUE(printLines(paused).empty());
+    EXPECT_FALSE(get("/api/board")["light"].get<bool>());
+
+    request("resume");
+    awaitLayer(layer + 1);
+    request("pause");
+    awaitStatus(PRINT_PAUSED);
+    const int last = get("/api/state")["current_layer"];
+    const double lifted = get("/api/board")["z_target"];
+    EXPECT_NEAR(lifted, last * 0.05 + 2, 1e-3);  // the lift of the last layer, not lowered
+    const uint64_t cancel = mark();
+    request("cancel");
+    awaitStatus(PRINT_END);
+    std::vector<std::string> got;
+    for (const auto& l : printLines(cancel)) got.push_back(l.second);
+    EXPECT_EQ(got, (std::vector<std::string>{"M220", "G91", "G0 Z40 F300", "M227"}));
+    EXPECT_NEAR(get("/api/board")["z_target"].get<double>(), lifted + 40, 1e-3);
+    EXPECT_EQ(get("/api/state")["current_button"], 10);
+}
+
+TEST_F(PrintScenario, TemperatureErrorsTurnTheLightOffAndWaitForCancel) {
+    for (const char* fault : {R"({"temperature":101})", R"({"sensor_failure":true})"}) {
+        SCOPED_TRACE(fault);
+        ASSERT_EQ(post(R"({"temperature":30,"sensor_failure":false})"), 200);
+        expectStateWithin("current_temperature", 30, 3000);
+        ASSERT_EQ(start("long.pvk4k"), 200);
+        awaitLayer(2);
+        ASSERT_EQ(post(fault), 200);
+        awaitStatus(PRINT_TEMP_ERROR);
+        EXPECT_FALSE(get("/api/board")["light"].get<bool>());
+        EXPECT_EQ(get("/api/state")["light_on"], 0);
+        const uint64_t cancel = mark();
+        request("cancel");
+        awaitStatus(PRINT_END);
+        const auto lines = printLines(cancel);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[lines.size() - 2].second, "G0 Z40 F300");
+        EXPECT_EQ(get("/api/state")["current_button"], 10);
+    }
+}
+
+TEST_F(PrintScenario, APulledStickAndABadRecordAreDataErrors) {
+    ASSERT_EQ(start("bad.pvk4k"), 200);
+    awaitStatus(PRINT_DATA_ERROR);
+    EXPECT_EQ(get("/api/state")["current_layer"], 1);  // the second record is refused
+    request("cancel");
+    awaitStatus(PRINT_END);
+
+    ASSERT_EQ(start("long.pvk4k"), 200);
+    awaitLayer(2);
+    auto res = client_->Post("/api/usb/remove", "", "application/json");
+    ASSERT_TRUE(res && res->status == 200);
+    awaitStatus(PRINT_DATA_ERROR);
+    request("cancel");
+    awaitStatus(PRINT_END);
+}
+
+TEST_F(PrintScenario, MaterialTestStepsTheBarsAndEstimates) {
+    const uint64_t since = mark();
+    ASSERT_EQ(start("Velmor4Kprintmaterialtestfile.pvk4k"), 200);
+    awaitStatus(PRINT_END);
+    const json state = get("/api/state");
+    EXPECT_EQ(state["total_layer"], 3);
+    // 1 x (200 + 800) + 2 x (1000 + 200) + 3 x (200 + 6 + 200)
+    EXPECT_EQ(state["print_times"], 1000 + 2400 + 3 * 406);
+    const auto lines = printLines(since);
+    const std::vector<int64_t> e = exposures(lines);
+    ASSERT_EQ(e.size(), 3u);
+    // The bottom layer for its time; then the start time and three intervals.
+    const int64_t want_ms[] = {800, 400 + 3 * 300, 400 + 3 * 300};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_GE(e[i], want_ms[i]) << "layer " << i + 1;
+        EXPECT_LE(e[i], want_ms[i] + 4 * 100 + 300) << "layer " << i + 1;
+    }
+    EXPECT_EQ(lines.front().second, "M227");
+    EXPECT_EQ(lines[4].second, "G28 Z0");
+    EXPECT_NE(lines[6].second, "M107 S250");  // no fan line after the prepare group
+}
+
+}  // namespace
