@@ -25,6 +25,24 @@ using namespace scenario;
 
 class StartupScenario : public SimScenario {};
 
+// printer-sim as it starts by default: with the demo stick of the build.
+class DemoStickScenario : public SimScenario {
+  protected:
+    void SetUp() override {
+        args_.clear();
+        SimScenario::SetUp();
+    }
+};
+
+TEST_F(DemoStickScenario, TheDemoStickIsMountedAndListedAtStart) {
+    expectStateWithin("s_isMounted", 1, 2000);
+    expectStateWithin("usb_file_count", 5, 2000);
+    const json names = get("/api/state")["file_name_list"];
+    EXPECT_NE(std::find(names.begin(), names.end(), "齿轮.pvk4k"), names.end()) << names;
+    EXPECT_NE(std::find(names.begin(), names.end(), "Velmor4Kprintmaterialtestfile.pvk4k"),
+              names.end());
+}
+
 TEST_F(StartupScenario, FanFirstThenAStatusQueryEverySecond) {
     const json lines = traceWhen([](const json& l) { return sentAt(l, "M105").size() >= 6; });
     ASSERT_FALSE(lines.empty());

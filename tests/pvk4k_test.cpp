@@ -1,0 +1,489 @@
+// pvk4k, the print-file tool: its commands called directly, and the command
+// line for parsing and exit status.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "params.h"
+#include "png_io.h"
+#include "print/layer_code.h"
+#include "print/print_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+// The code of one run: nibbles of `length`, most significant first.
+std::vector<uint8_t> runCode(uint8_t level, uint32_t length) {
+    std::vector<uint8_t> code;
+    int digits = 1;
+    while (digits < 8 && (length >> (4 * digits)) != 0) ++digits;
+    for (int d = digits - 1; d >= 0; --d) {
+        code.push_back(static_cast<uint8_t>(level << 4 | ((length >> (4 * d)) & 0x0F)));
+    }
+    return code;
+}
+
+// The worked example's block; bottom_layers stale on purpose.
+PrintParameter workedExample() {
+    PrintParameter p{};
+    p.buffer_width = 2160;
+    p.buffer_height = 3840;
+    p.ZThick = 0.05f;
+    p.curing_time = 8000;
+    p.burnin_time = 30000;
+    p.bottom_layers = 7;
+    p.stable_time = 1000;
+    p.b_stable_time = 1000;
+    p.burnin_range = 0.25f;
+    p.lift_distance1 = 5;
+    p.lift_distance2 = 2;
+    p.lift_speed2 = 120;
+    p.drop_speed = 150;
+    p.lift_speed1 = 60;
+    p.layer_count = 100;
+    return p;
+}
+
+struct FileBuilder {
+    PrintParameter p = workedExample();
+    std::vector<std::vector<uint8_t>> codes;
+    std::string trailing;
+
+    FileBuilder& layer(std::vector<uint8_t> code) {
+        codes.push_back(std::move(code));
+        p.layer_count = static_cast<int32_t>(codes.size());
+        return *this;
+    }
+    std::string bytes() const {
+        std::string out(PRINT_FILE_MAGIC, PRINT_FILE_MAGIC_SIZE);
+        out.append(reinterpret_cast<const char*>(&p), sizeof p);
+        out.append(thumbnailBytes(p), '\x42');
+        for (const auto& code : codes) {
+            const uint32_t n = static_cast<uint32_t>(code.size());
+            out.append(reinterpret_cast<const char*>(&n), 4);
+            out.append(code.begin(), code.end());
+        }
+        return out + trailing;
+    }
+};
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeAll(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<uint8_t> readRgbPng(const fs::path& path, uint32_t& width, uint32_t& height) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return {};
+    width = image.width;
+    height = image.height;
+    return rgb;
+}
+
+// Writes a layer image whose values (in value order) are `values`.
+void writeLayer(const fs::path& path, const std::vector<uint8_t>& values, bool rgb) {
+    std::string error;
+    ASSERT_TRUE(pvk4k::writePng(
+        path, rgb ? FRAME_WIDTH : FRAME_LINE_BYTES, FRAME_HEIGHT, rgb ? 3 : 1,
+        [&](uint32_t y, uint8_t* row) {
+            std::copy_n(values.data() + size_t{y} * FRAME_LINE_BYTES, FRAME_LINE_BYTES, row);
+        },
+        error))
+        << error;
+}
+
+class Pvk4k : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("pvk4k-test-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Runs a command with fresh streams.
+    template <class F>
+    int run(F&& command) {
+        out_.str("");
+        err_.str("");
+        const pvk4k::Console con{out_, err_, false};
+        return command(con);
+    }
+    int check(const fs::path& file) {
+        return run([&](auto& con) { return pvk4k::checkCommand(file, con); });
+    }
+    json info(const fs::path& file, int* status = nullptr) {
+        const int s = run([&](auto& con) { return pvk4k::infoCommand(file, true, con); });
+        if (status != nullptr) *status = s;
+        return json::parse(out_.str());
+    }
+    // The command line, with stderr kept; its exit status.
+    int cli(const std::string& args) {
+        const fs::path errFile = dir_ / "stderr.txt";
+        const std::string command = std::string(PVK4K_PATH) + " " + args + " >" +
+                                    (dir_ / "stdout.txt").string() + " 2>" + errFile.string();
+        const int status = std::system(command.c_str());
+        cliErr_ = readAll(errFile);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    fs::path dir_;
+    std::ostringstream out_, err_;
+    std::string cliErr_;
+};
+
+TEST_F(Pvk4k, CreateThenRenderGivesBackGreyAndRgbLayers) {
+    // Layer 1 (greyscale): a block at full level with a ramp of every level
+    // and some values between levels. Layer 2 (RGB): a disc with different
+    // red, green and blue, lit only in the upper left.
+    std::vector<uint8_t> grey(FRAME_BYTES, 0), colour(FRAME_BYTES, 0);
+    for (uint32_t y = 1000; y < 1400; ++y) {
+        uint8_t* line = &grey[size_t{y} * FRAME_LINE_BYTES];
+        std::fill(line + 2000, line + 3000, 255);
+        for (uint32_t x = 0; x < 256; ++x) line[3000 + x] = static_cast<uint8_t>(x);
+    }
+    for (uint32_t y = 100; y < 400; ++y) {
+        for (uint32_t px = 100; px < 400; ++px) {
+            const int dx = static_cast<int>(px) - 250, dy = static_cast<int>(y) - 250;
+            if (dx * dx + dy * dy > 150 * 150) continue;
+            uint8_t* v = &colour[size_t{y} * FRAME_LINE_BYTES + px * 3];
+            v[0] = 255, v[1] = 136, v[2] = 34;
+        }
+    }
+    writeLayer(dir_ / "grey.png", grey, false);
+    writeLayer(dir_ / "colour.png", colour, true);
+
+    const fs::path file = dir_ / "part.pvk4k";
+    pvk4k::CreateOptions create{file, {"curing_time=7000"}, "", {}};
+    create.layers = {dir_ / "grey.png", dir_ / "colour.png"};
+    ASSERT_EQ(run([&](auto& con) { return pvk4k::createCommand(create, con); }), 0) << err_.str();
+    // Of 0..255 all but the 16 multiples of 17, on 400 lines.
+    EXPECT_NE(err_.str().find("96,000 grey values were not multiples of 17"), std::string::npos)
+        << err_.str();
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 3) << "no temporary file left";
+
+    for (uint8_t& v : grey) v = static_cast<uint8_t>(greyLevel(v) * 17);
+    const std::vector<uint8_t>* want[] = {&grey, &colour};
+    for (uint32_t layer = 1; layer <= 2; ++layer) {
+        SCOPED_TRACE(layer);
+        const fs::path png = dir_ / "render.png";
+        pvk4k::RenderOptions render{file, layer, false, png, ""};
+        ASSERT_EQ(run([&](auto& con) { return pvk4k::renderCommand(render, con); }), 0)
+            << err_.str();
+        uint32_t w = 0, h = 0;
+        const std::vector<uint8_t> rgb = readRgbPng(png, w, h);
+        EXPECT_EQ(w, FRAME_WIDTH);
+        EXPECT_EQ(h, FRAME_HEIGHT);
+        const std::vector<uint8_t>& expected = *want[layer - 1];
+        ASSERT_EQ(rgb.size(), expected.size());
+        const auto [got, wanted] = std::mismatch(rgb.begin(), rgb.end(), expected.begin());
+        EXPECT_TRUE(got == rgb.end())
+            << "value " << (got - rgb.begin()) << " is " << int(*got) << ", not " << int(*wanted);
+    }
+
+    EXPECT_EQ(check(file), 0) << out_.str();
+    const json j = info(file);
+    EXPECT_EQ(j["layer_count"], 2);
+    EXPECT_EQ(j["curing_time"], 7000);
+    EXPECT_EQ(j["bottom_layers"], 5);
+    ASSERT_EQ(j["thumb_width"], 150);
+    ASSERT_EQ(j["thumb_height"], 120);
+
+    // The drawn thumbnail: dark corners, the part lit in it.
+    pvk4k::RenderOptions thumb{file, 0, true, dir_ / "thumb.png", ""};
+    ASSERT_EQ(run([&](auto& con) { return pvk4k::renderCommand(thumb, con); }), 0) << err_.str();
+    uint32_t w = 0, h = 0;
+    const std::vector<uint8_t> preview = readRgbPng(dir_ / "thumb.png", w, h);
+    ASSERT_EQ(preview.size(), 150u * 120 * 3);
+    int lit = 0;
+    for (size_t i = 0; i < preview.size(); i += 3) lit += preview[i] > 128;
+    EXPECT_LT(preview[0], 64);
+    EXPECT_GT(lit, 150 * 120 / 40);
+}
+
+TEST_F(Pvk4k, ThumbnailPictureIsStoredAsRgb565AndTooLargeOneRefused) {
+    writeLayer(dir_ / "blank.png", std::vector<uint8_t>(FRAME_BYTES), false);
+    std::vector<uint8_t> picture(30 * 20 * 3);
+    for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 37);
+    std::string error;
+    auto writePicture = [&](const fs::path& path, uint32_t w, uint32_t h) {
+        return pvk4k::writePng(
+            path, w, h, 3,
+            [&](uint32_t y, uint8_t* row) {
+                for (uint32_t x = 0; x < w * 3; ++x)
+                    row[x] = picture[(y * w * 3 + x) % picture.size()];
+            },
+            error);
+    };
+    ASSERT_TRUE(writePicture(dir_ / "small.png", 30, 20)) << error;
+    ASSERT_TRUE(writePicture(dir_ / "large.png", 200, 91)) << error;
+
+    const fs::path file = dir_ / "t.pvk4k";
+    pvk4k::CreateOptions create{file, {}, dir_ / "small.png", {dir_ / "blank.png"}};
+    ASSERT_EQ(run([&](auto& con) { return pvk4k::createCommand(create, con); }), 0) << err_.str();
+    pvk4k::RenderOptions render{file, 0, true, dir_ / "back.png", ""};
+    ASSERT_EQ(run([&](auto& con) { return pvk4k::renderCommand(render, con); }), 0) << err_.str();
+    uint32_t w = 0, h = 0;
+    const std::vector<uint8_t> back = readRgbPng(dir_ / "back.png", w, h);
+    ASSERT_EQ(w, 30u);
+    ASSERT_EQ(h, 20u);
+    for (size_t i = 0; i < picture.size(); ++i) {
+        const int bits = i % 3 == 1 ? 6 : 5, top = (1 << bits) - 1;
+        const int narrow = (picture[i] * top + 127) / 255;
+        ASSERT_EQ(back[i], (narrow * 255 + top / 2) / top) << "byte " << i;
+    }
+
+    create.thumbnail = dir_ / "large.png";
+    create.output = dir_ / "refused.pvk4k";
+    EXPECT_EQ(run([&](auto& con) { return pvk4k::createCommand(create, con); }), 2);
+    EXPECT_NE(err_.str().find("18200 pixels; at most 18000"), std::string::npos) << err_.str();
+    EXPECT_FALSE(fs::exists(create.output));
+}
+
+TEST_F(Pvk4k, CheckPassesOnlyFilesThePrinterPrintsCleanly) {
+    const std::vector<uint8_t> full = runCode(15, FRAME_BYTES);
+    std::vector<uint8_t> pastEnd = full;
+    pastEnd.push_back(0x01);
+    struct Case {
+        const char* name;
+        std::function<void(FileBuilder&)> change;
+        int status;
+        const char* finding;  // expected in the report
+    };
+    const Case cases[] = {
+        {"good", [](FileBuilder&) {}, 0, "prints cleanly"},
+        {"partial layer", [](FileBuilder& b) { b.layer({0x0A}); }, 0,
+         "warning: layer 3/3: covers 10 of 24,883,200 values"},
+        {"zero count", [](FileBuilder& b) { b.codes[1].clear(); }, 1, "layer 2/2: byte count is 0"},
+        {"over the layer buffer",
+         [](FileBuilder& b) {
+             b.p.buffer_width = 1;
+             b.p.buffer_height = 3;
+         },
+         1, "layer 1/2: 7 code bytes exceed the layer buffer of 6"},
+        {"runs past the frame", [&](FileBuilder& b) { b.codes[0] = pastEnd; }, 1,
+         "layer 1/2: the runs pass the end of the frame"},
+        {"count beyond a frame", [](FileBuilder& b) { b.codes[1].assign(FRAME_BYTES, 0); }, 1,
+         "layer 2/2: byte count 24,883,200 exceeds"},
+        {"missing record", [](FileBuilder& b) { b.p.layer_count = 3; }, 1,
+         "layer 3/3: record missing: the file ends at byte 36,202 after 2 of 3"},
+        {"trailing bytes", [](FileBuilder& b) { b.trailing = "xyz"; }, 1,
+         "3 bytes after the last layer record"},
+        {"refused header", [](FileBuilder& b) { b.p.ZThick = 0; }, 1,
+         "refused: printparameter.ZThick  = 0.0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FileBuilder b;
+        b.p.thumb_width = 150;
+        b.p.thumb_height = 120;
+        b.layer(full).layer(runCode(0, FRAME_BYTES));
+        c.change(b);
+        const fs::path file = dir_ / "c.pvk4k";
+        writeAll(file, b.bytes());
+        EXPECT_EQ(check(file), c.status) << out_.str();
+        EXPECT_NE(out_.str().find(c.finding), std::string::npos) << out_.str();
+    }
+
+    // Cut inside the last record.
+    FileBuilder b;
+    b.layer(full).layer(full);
+    std::string bytes = b.bytes();
+    bytes.resize(bytes.size() - 2);
+    writeAll(dir_ / "cut.pvk4k", bytes);
+    EXPECT_EQ(check(dir_ / "cut.pvk4k"), 1);
+    EXPECT_NE(out_.str().find("layer 2/2: record cut off: 7 code bytes declared, 5 left"),
+              std::string::npos)
+        << out_.str();
+}
+
+TEST_F(Pvk4k, RenderDecodesEveryLayerUpToTheOneAsked) {
+    // Layer 2 covers ten values only: the rest shows layer 1.
+    FileBuilder b;
+    b.layer(runCode(15, FRAME_BYTES)).layer(runCode(0, 10)).layer(runCode(3, FRAME_BYTES));
+    writeAll(dir_ / "p.pvk4k", b.bytes());
+    std::vector<uint8_t> frame;
+    ASSERT_EQ(run([&](auto& con) { return pvk4k::renderFrame(dir_ / "p.pvk4k", 2, frame, con); }),
+              0)
+        << err_.str();
+    ASSERT_EQ(frame.size(), FRAME_BYTES);
+    // Values 0..8 fill pixels 0..2; value 9 is byte 2 of pixel 3.
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(frame[i], 0) << i;
+    EXPECT_EQ(frame[9], 255);
+    EXPECT_EQ(frame[10], 255);
+    EXPECT_EQ(frame[11], 0);
+    EXPECT_EQ(frame[12], 255);
+    EXPECT_EQ(frame.back(), 255);
+
+    EXPECT_EQ(run([&](auto& con) { return pvk4k::renderFrame(dir_ / "p.pvk4k", 4, frame, con); }),
+              2);
+    EXPECT_NE(err_.str().find("has 3 layers, numbered from 1"), std::string::npos) << err_.str();
+}
+
+TEST_F(Pvk4k, SetRewritesTheBlockOnlyAndRecomputesBottomLayers) {
+    FileBuilder b;
+    b.p.thumb_width = 10;
+    b.p.thumb_height = 10;
+    b.layer(runCode(15, FRAME_BYTES));
+    b.trailing = "tail";
+    const fs::path file = dir_ / "s.pvk4k";
+    const std::string before = b.bytes();
+    writeAll(file, before);
+
+    EXPECT_EQ(run([&](auto& con) {
+                  return pvk4k::setCommand(
+                      file, {"ZThick=0.1", "burnin_range=0.5", "curing_time=50", "drop_speed=0"},
+                      con);
+              }),
+              0)
+        << err_.str();
+    EXPECT_NE(err_.str().find("curing_time 50 is outside the panel's 100..99900; the printer "
+                              "reads it as 100"),
+              std::string::npos)
+        << err_.str();
+    EXPECT_NE(err_.str().find("drop_speed 0 is outside the panel's 10..300; the printer reads it "
+                              "as 120"),
+              std::string::npos)
+        << err_.str();
+    const std::string after = readAll(file);
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_EQ(after.substr(0, 8), before.substr(0, 8));
+    EXPECT_EQ(after.substr(PRINT_HEADER_SIZE), before.substr(PRINT_HEADER_SIZE));
+    PrintParameter p;
+    memcpy(&p, after.data() + 8, sizeof p);
+    EXPECT_EQ(p.ZThick, 0.1f);
+    EXPECT_EQ(p.burnin_range, 0.5f);
+    EXPECT_EQ(p.curing_time, 50.0f);
+    EXPECT_EQ(p.bottom_layers, 5.0f);
+    PrintParameter untouched = b.p;
+    untouched.ZThick = p.ZThick;
+    untouched.burnin_range = p.burnin_range;
+    untouched.curing_time = p.curing_time;
+    untouched.drop_speed = p.drop_speed;
+    untouched.bottom_layers = p.bottom_layers;
+    EXPECT_EQ(memcmp(&untouched, &p, sizeof p), 0);
+
+    const char* refused[][2] = {
+        {"layer_count=3", "structural"},   {"thumb_width=3", "structural"},
+        {"colour=3", "unknown parameter"}, {"ZThick=thin", "not a number"},
+        {"ZThick=inf", "finite"},          {"ZThick=0", "greater than 0"},
+        {"ZThick", "NAME=VALUE"},          {"bottom_layers=4", "burnin_range / ZThick"},
+    };
+    for (const auto& [assignment, why] : refused) {
+        SCOPED_TRACE(assignment);
+        EXPECT_EQ(run([&](auto& con) {
+                      return pvk4k::setCommand(file, {"curing_time=9000", assignment}, con);
+                  }),
+                  2);
+        EXPECT_NE(err_.str().find(why), std::string::npos) << err_.str();
+        EXPECT_EQ(readAll(file), after);
+    }
+    std::string foreign = after;
+    foreign[0] = 'X';
+    writeAll(dir_ / "foreign", foreign);
+    EXPECT_EQ(
+        run([&](auto& con) { return pvk4k::setCommand(dir_ / "foreign", {"ZThick=1"}, con); }), 2);
+    EXPECT_EQ(readAll(dir_ / "foreign"), foreign);
+}
+
+TEST_F(Pvk4k, InfoGivesTheFirmwareEstimateAndVerdict) {
+    writeAll(dir_ / "w.pvk4k", FileBuilder().bytes());
+    int status = -1;
+    json j = info(dir_ / "w.pvk4k", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(j["verdict"], "printable");
+    EXPECT_EQ(j["print_time_ms"], 2212500);
+    EXPECT_EQ(j["print_time"], "0 h 36 min");
+    EXPECT_EQ(j["bottom_layers"], 5);
+    EXPECT_EQ(j["bottom_layers_stored"], 7);
+    EXPECT_EQ(j["ZThick"], 0.05);
+    EXPECT_EQ(j["layer_buffer_capacity"], 16588800);
+    EXPECT_EQ(j["units"]["lift_speed1"], "mm/min");
+
+    FileBuilder refused;
+    refused.p.ZThick = 0;
+    refused.p.drop_speed = 0;
+    writeAll(dir_ / "r.pvk4k", refused.bytes());
+    j = info(dir_ / "r.pvk4k", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(j["verdict"], "refused");
+    EXPECT_EQ(j["printer_message"], "printparameter.ZThick  = 0.0");
+    EXPECT_EQ(j["read_adjustments"], json::array({"drop_speed 0 -> 120"}));
+}
+
+TEST_F(Pvk4k, CommandLine) {
+    EXPECT_EQ(cli("info " + (dir_ / "missing").string()), 2);
+    EXPECT_NE(cliErr_.find("cannot open"), std::string::npos) << cliErr_;
+    EXPECT_EQ(cli("frobnicate"), 2);
+    EXPECT_EQ(cli("render x.pvk4k --layer 1"), 2);
+    EXPECT_NE(cliErr_.find("-o OUT.png or --raw OUT"), std::string::npos) << cliErr_;
+
+    // --param takes one value each time, leaving the layers to the layer list.
+    writeLayer(dir_ / "blank.png", std::vector<uint8_t>(FRAME_BYTES), false);
+    const std::string blank = (dir_ / "blank.png").string();
+    const std::string file = (dir_ / "b.pvk4k").string();
+    ASSERT_EQ(cli("create -o " + file + " --param ZThick=0.1 --param buffer_width=1 " +
+                  "--param buffer_height=1 " + blank + " " + blank),
+              0)
+        << cliErr_;
+    EXPECT_NE(cliErr_.find("2 layers need more than the layer buffer of 2 bytes"),
+              std::string::npos)
+        << cliErr_;
+    EXPECT_EQ(cli("check " + file), 1);
+    EXPECT_EQ(cli("set " + file + " buffer_width=2160 buffer_height=3840"), 0) << cliErr_;
+    EXPECT_EQ(cli("check " + file), 0);
+    EXPECT_EQ(cli("render " + file + " --layer 2 --raw " + (dir_ / "frame.raw").string()), 0);
+    EXPECT_EQ(fs::file_size(dir_ / "frame.raw"), FRAME_BYTES);
+
+    // A failed create leaves nothing behind.
+    const auto entries = std::distance(fs::directory_iterator(dir_), {});
+    EXPECT_EQ(cli("create -o " + (dir_ / "x.pvk4k").string() + " " + blank + " " +
+                  (dir_ / "missing.png").string()),
+              2);
+    EXPECT_NE(cliErr_.find("layer 2: cannot open"), std::string::npos) << cliErr_;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), entries);
+    ASSERT_EQ(cli("info --json " + file), 0);
+    const json i = json::parse(readAll(dir_ / "stdout.txt"));
+    EXPECT_EQ(i["layer_count"], 2);
+    EXPECT_EQ(i["ZThick"], 0.1);
+}
+
+TEST(Pvk4kBuffer, RaisedHeightIsTheSmallestThatHoldsTheLayer) {
+    for (uint32_t bytes : {16588801u, 20000000u, LAYER_CODE_MAX}) {
+        SCOPED_TRACE(bytes);
+        PrintParameter p{};
+        p.buffer_width = 2160;
+        p.buffer_height = pvk4k::bufferHeightFor(2160, bytes);
+        EXPECT_GE(layerBufferCapacity(p), bytes);
+        p.buffer_height -= 1;
+        EXPECT_LT(layerBufferCapacity(p), bytes);
+    }
+}
+
+}  // namespace

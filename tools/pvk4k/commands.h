@@ -1,0 +1,61 @@
+// The commands of pvk4k. Each writes its findings to `out`, warnings and
+// errors to `err`, and returns the process's exit status.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace pvk4k {
+
+enum : int {
+    EXIT_CLEAN = 0,
+    EXIT_PROBLEMS = 1,  // the file would not print, or not cleanly
+    EXIT_ERROR = 2,     // bad arguments, unreadable input, failed output
+};
+
+struct Console {
+    std::ostream& out;
+    std::ostream& err;
+    bool progress = false;  // show progress of long work on `err`
+
+    void warn(const std::string& text) const;
+    void note(const std::string& text) const;
+    // Prints the error and returns EXIT_ERROR.
+    int fail(const std::string& text) const;
+    // "label n/total" over the previous progress line.
+    void step(const char* label, uint64_t n, uint64_t total) const;
+    void endSteps() const;
+};
+
+int infoCommand(const std::string& file, bool json, const Console& con);
+
+int checkCommand(const std::string& file, const Console& con);
+
+struct RenderOptions {
+    std::string file;
+    uint32_t layer = 0;      // 1-based; 0 with `thumbnail`
+    bool thumbnail = false;  // the preview picture instead of a layer
+    std::string png;         // output PNG, or ""
+    std::string raw;         // output frame bytes, or ""
+};
+int renderCommand(const RenderOptions& options, const Console& con);
+
+// The mask after layers 1..layer (FRAME_BYTES). EXIT_CLEAN when every layer
+// up to it decoded.
+int renderFrame(const std::string& file, uint32_t layer, std::vector<uint8_t>& frame,
+                const Console& con);
+
+struct CreateOptions {
+    std::string output;
+    std::vector<std::string> params;  // NAME=VALUE
+    std::string thumbnail;            // PNG, or "" to draw one from the layers
+    std::vector<std::string> layers;  // PNG per layer, first layer first
+};
+int createCommand(const CreateOptions& options, const Console& con);
+
+int setCommand(const std::string& file, const std::vector<std::string>& assignments,
+               const Console& con);
+
+}  // namespace pvk4k

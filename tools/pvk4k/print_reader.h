@@ -1,0 +1,65 @@
+// Reading a print file the way the printer does: the head through the
+// firmware's own reader, then the layer records one by one.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "files.h"
+#include "print/print_file.h"
+
+namespace pvk4k {
+
+struct PrintHeader {
+    uint64_t fileSize = 0;
+    int verdict = PRINT_FILE_READ_ERROR;  // readPrintHeader's result
+    const char* message = nullptr;        // its log line, if any
+    bool blockRead = false;               // `block` holds the file's bytes 8..179
+    PrintParameter block{};
+    uint8_t thumb[PREVIEW_THUMB_BYTES]{};
+};
+
+// Reads the head of `fp` from its start. On PRINT_FILE_OK the file stands at
+// the first layer record.
+void readHeader(FILE* fp, uint64_t size, PrintHeader& header);
+
+// "printable", or why the printer refuses the file at preview.
+std::string verdictText(const PrintHeader& header);
+
+enum class Record {
+    Ok,             // count valid and all code bytes read
+    End,            // no bytes left where a record should start
+    CountCut,       // fewer than four bytes left for the count
+    ZeroCount,      // count 0; the file stands after it
+    CountTooLarge,  // count above LAYER_CODE_MAX
+    Cut,            // the code runs past the end of the file
+    ReadError,
+};
+
+struct RecordRead {
+    Record status = Record::End;
+    uint32_t count = 0;
+    uint64_t offset = 0;   // where the record starts
+    uint64_t left = 0;     // bytes after the count
+    bool skipped = false;  // a too-large record that lies wholly in the file was passed over
+};
+
+// Reads the record at the file's position into `code`, which never grows
+// beyond LAYER_CODE_MAX nor beyond what the file holds.
+RecordRead readRecord(FILE* fp, uint64_t size, std::vector<uint8_t>& code);
+
+// One line about a record that is not Ok.
+std::string recordProblem(const RecordRead& r);
+
+std::string withCommas(uint64_t v);
+
+// The material-test file is text the printer reads by its name, not a print
+// file, whatever its extension.
+bool isMaterialTestFile(const std::string& path);
+inline const char* const MATERIAL_TEST_NOTE =
+    "this is the material-test settings file: the printer reads it as text by its name, "
+    "not as a print file";
+
+}  // namespace pvk4k
