@@ -56,7 +56,9 @@ void timeText(time_t t, char (&out)[32]) {
     tm parts{};
     char text[64] = "";
     if (gmtime_r(&t, &parts) == nullptr || asctime_r(&parts, text) == nullptr) text[0] = '\0';
-    snprintf(out, sizeof out, "%s", text);
+    const size_t n = strnlen(text, sizeof out - 1);
+    memcpy(out, text, n);
+    out[n] = '\0';
 }
 
 void fillOpenFileInf(const struct stat& st) {
