@@ -3,9 +3,10 @@
 //
 //   demo_shapes SHAPE COUNT DIR   writes DIR/SHAPE-1.png .. DIR/SHAPE-COUNT.png
 //
-// Shapes are drawn in value units (6480 x 3840, taken as square). The ring is
-// written as 2160 x 3840 RGB, the others as 6480 x 3840 greyscale; both carry
-// the same values.
+// Shapes are drawn in mask pixels (2160 x 3840, square) and sampled at each
+// of a pixel's three values, so parts come out round on the screen. The ring
+// is written as 2160 x 3840 RGB, the others as 6480 x 3840 greyscale; both
+// carry the same values.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -19,7 +20,7 @@
 
 namespace {
 
-constexpr float CX = FRAME_LINE_BYTES / 2.0f;
+constexpr float CX = FRAME_WIDTH / 2.0f;
 constexpr float CY = FRAME_HEIGHT / 2.0f;
 
 // Signed distance from the shape's edge, in values: negative inside.
@@ -85,8 +86,8 @@ int main(int argc, char** argv) {
             fprintf(stderr, "demo_shapes: unknown shape %s\n", name.c_str());
             return 2;
         }
-        const uint32_t x0 = static_cast<uint32_t>(CX - extent - 2);
-        const uint32_t x1 = static_cast<uint32_t>(CX + extent + 2);
+        const uint32_t x0 = static_cast<uint32_t>(CX - extent - 2) * 3;
+        const uint32_t x1 = static_cast<uint32_t>(CX + extent + 2) * 3;
         const float y0 = CY - extent - 2, y1 = CY + extent + 2;
         const std::string path =
             std::string(argv[3]) + "/" + name + "-" + std::to_string(layer + 1) + ".png";
@@ -99,9 +100,10 @@ int main(int argc, char** argv) {
                 const float fy = static_cast<float>(y) + 0.5f;
                 if (fy < y0 || fy > y1) return;
                 for (uint32_t x = x0; x < x1; ++x) {
-                    // Coverage of a one-value box by the edge, a ramp across it,
-                    // on the printer's 16 levels.
-                    const float d = shape(static_cast<float>(x) + 0.5f - CX, fy - CY);
+                    // Coverage of the value's third of a pixel by the edge, a
+                    // ramp about a pixel wide, on the printer's 16 levels.
+                    const float px = (static_cast<float>(x) + 0.5f) / 3.0f;
+                    const float d = shape(px - CX, fy - CY);
                     const long level = std::lround(15 * std::clamp(0.5f - d, 0.0f, 1.0f));
                     row[x] = static_cast<uint8_t>(level * 17);
                 }

@@ -46,12 +46,12 @@ std::vector<uint8_t> thumbToRgb(const uint8_t* thumb, size_t pixels) {
 }
 
 Silhouette::Silhouette()
-    : columns_(FRAME_LINE_BYTES / CELL),
+    : columns_(FRAME_WIDTH / CELL),
       rows_(FRAME_HEIGHT / CELL),
       last_(size_t{columns_} * rows_),
       coverage_(last_.size()),
       litLayers_(last_.size()) {
-    static_assert(FRAME_LINE_BYTES % CELL == 0 && FRAME_HEIGHT % CELL == 0);
+    static_assert(FRAME_WIDTH % CELL == 0 && FRAME_HEIGHT % CELL == 0);
 }
 
 void Silhouette::add(const uint8_t* levels) {
@@ -59,7 +59,8 @@ void Silhouette::add(const uint8_t* levels) {
     for (uint32_t y = 0; y < FRAME_HEIGHT; ++y) {
         const uint8_t* line = levels + size_t{y} * FRAME_LINE_BYTES;
         uint8_t* cells = last_.data() + size_t{y / CELL} * columns_;
-        for (uint32_t x = 0; x < FRAME_LINE_BYTES; ++x) cells[x / CELL] += line[x] != 0;
+        // A cell is CELL pixels (three values each) by CELL lines: square on the mask.
+        for (uint32_t x = 0; x < FRAME_LINE_BYTES; ++x) cells[x / (3 * CELL)] += line[x] != 0;
     }
     merge();
 }
@@ -103,7 +104,7 @@ std::vector<uint8_t> Silhouette::thumbnail(uint32_t width, uint32_t height) cons
     const float offX = (static_cast<float>(width) - spanX * scale) / 2;
     const float offY = (static_cast<float>(height) - spanY * scale) / 2;
     const float cellsPerPixel = 1 / scale;
-    const float fullCell = CELL * CELL;
+    const float fullCell = 3 * CELL * CELL;
 
     for (uint32_t ty = 0; ty < height; ++ty) {
         const float sy0 = top + (static_cast<float>(ty) - offY) * cellsPerPixel;

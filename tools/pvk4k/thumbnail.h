@@ -17,7 +17,7 @@ std::vector<uint8_t> rgbToThumb(const uint8_t* rgb, size_t pixels);
 std::vector<uint8_t> thumbToRgb(const uint8_t* thumb, size_t pixels);
 
 // The part seen from above: the lit values of all layers, gathered in cells
-// of CELL x CELL values, drawn light on dark and shaded by how many layers
+// of CELL x CELL mask pixels, drawn light on dark and shaded by how many layers
 // light each cell.
 class Silhouette {
   public:
