@@ -120,7 +120,8 @@ uint64_t sinceParam(const httplib::Request& req) {
 
 void reply(httplib::Response& res, const json& body, int status = 200) {
     res.status = status;
-    res.set_content(body.dump(), "application/json");
+    // The log may hold bytes that are not UTF-8 (GBK texts of the firmware).
+    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }
 
 void badRequest(httplib::Response& res, const std::string& why) {
