@@ -6,18 +6,26 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <sys/time.h>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "app/global_data.h"
 #include "assets/pictures.h"
 #include "display/draw.h"
 #include "display/driver.h"
 #include "display/text.h"
+#include "print/print_file.h"
+#include "print_file_builder.h"
 #include "sandbox_fixture.h"
 #include "sim_platform.h"
+#include "ui/ui.h"
+#include "usb/UsbController.h"
+#include "usb/tf.h"
 
 namespace {
 
@@ -76,24 +84,88 @@ class GoldenScreen : public SandboxTest {
     }
 };
 
-TEST_F(GoldenScreen, PreviewWithNameAndFigures) {
-    drawFullBackPic(gImage_detail);
-    lcdShowString(20, 40, 300, 60, "gear_set_\xe9\xbd\xbf\xe8\xbd\xae.pvk4k", 16, 1);
-    showString2(200, 66, 300, 82, "12.3 M", 16, 1);
-    showString2(200, 104, 300, 120, "Dec  6 21:45", 16, 1);
-    showString2(200, 142, 300, 158, "1 H 23 M", 16, 1);
-    expectGolden("preview");
+// The browser and the preview as the windows draw them, over a stick
+// folder in the sandbox that counts as mounted.
+class GoldenWindow : public GoldenScreen {
+  protected:
+    void SetUp() override {
+        GoldenScreen::SetUp();
+        folder_ = root_ + "/opt/usb/pravik3d";
+        fs::create_directories(folder_);
+        s_isMounted = 1;
+        USB_detected = 1;
+    }
+    void TearDown() override {
+        s_isMounted = 0;
+        USB_detected = 0;
+        GoldenScreen::TearDown();
+    }
+    // Lists the folder as a mount would.
+    void list() {
+        usb_file_count = usbFileCount();
+        ASSERT_EQ(usbFileReadName(), 8);
+    }
+    void selectNamed(const std::string& name) {
+        for (uint16_t i = 0; i < usb_file_count; ++i) {
+            if (name == getFileName(i)) {
+                page_index = static_cast<uint8_t>(i / 5);
+                file_index_num = static_cast<uint8_t>(i % 5);
+                return;
+            }
+        }
+        FAIL() << name << " not listed";
+    }
+    std::string folder_;
+};
+
+TEST_F(GoldenWindow, BrowserWithAHighlightedRow) {
+    for (const char* n : {"cube.pvk4k", "ring.pvk4k", "\xe9\xbd\xbf\xe8\xbd\xae.pvk4k",
+                          "a_rather_long_name_for_a_print_file_that_does_not_fit.pvk4k",
+                          "pyramid.pvk4k", "bracket.pvk4k", "lid.pvk4k"}) {
+        std::ofstream(folder_ + "/" + n) << "x";
+    }
+    list();
+    page_index = 0;
+    file_index_num = 2;
+    choose_printfile = 1;
+    displayWindowFile();
+    choose_printfile = 0;
+    expectGolden("file_list");
 }
 
-TEST_F(GoldenScreen, DialogOverTheFileList) {
-    drawFullBackPic(gImage_file);
-    for (int i = 0; i < 5; ++i) {
-        const std::string name = "part_" + std::to_string(i + 1) + ".pvk4k";
-        lcdShowString(28, static_cast<uint16_t>(61 + 33 * i), 240, 240, name.c_str(), 16,
-                      i == 2 ? 2 : 1);
+TEST_F(GoldenWindow, PreviewThenParameterListAndEdit) {
+    PrintFileBuilder f;
+    f.thumbnail(150, 120);
+    for (int y = 0; y < 120; ++y) {
+        for (int x = 0; x < 150; ++x) {
+            const int dx = x - 75, dy = y - 60;
+            const uint16_t c = dx * dx + dy * dy < 45 * 45
+                                   ? static_cast<uint16_t>((x / 5) << 11 | (y / 2) << 5 | 20)
+                                   : 0x2946;
+            f.thumb[(y * 150 + x) * 2] = static_cast<uint8_t>(c >> 8);
+            f.thumb[(y * 150 + x) * 2 + 1] = static_cast<uint8_t>(c);
+        }
     }
-    drawHalfPic(40, 40, gImage_filepageopenerror);
-    expectGolden("file_open_error");
+    const std::string path = folder_ + "/\xe9\xbd\xbf\xe8\xbd\xae_gear.pvk4k";
+    std::ofstream(path, std::ios::binary) << f.bytes() << std::string(12300000, '\0');
+    const timeval times[2] = {{1796594700, 0}, {1796594700, 0}};  // Dec  6 22:05 2026
+    ASSERT_EQ(utimes(path.c_str(), times), 0);
+    list();
+    selectNamed("\xe9\xbd\xbf\xe8\xbd\xae_gear.pvk4k");
+    enter_detial = 1;
+    skipLoadParameter = 0;
+    displayWindowDetail();
+    expectGolden("preview");
+
+    printparameter.curing_time = 12000;  // an edit: the list offers discard, apply, save
+    displayWindowDetailmore();
+    EXPECT_EQ(parameterChanged, 1);
+    expectGolden("parameter_list_changed");
+
+    parameterEditOption = 0;
+    parameterEdited = 12500;
+    displayWindowParameterEdit();
+    expectGolden("parameter_edit");
 }
 
 TEST_F(GoldenScreen, CalibrationResult) {
