@@ -89,6 +89,9 @@ uint32_t mainLoopPass(uint32_t n) {
 
 void startRequestedPrint() {
     if (creat_print_pthread.exchange(0) == 0) return;
+    // The printing window reads the status on its first draw: the previous
+    // job's end must not send it home before this job's thread has run.
+    setPrintStatus(PRINT_PRE);
     tv1 = monotonicTimeval();
     pre_get_time = static_cast<int32_t>(tv1.tv_sec);
     total_paused_get_time = 0;

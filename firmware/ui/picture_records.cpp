@@ -34,6 +34,17 @@ const PicRecord pic_parameterbuttonok = rec(95, 150, 165, 195);
 const PicRecord pic_parameterbuttoncancel = rec(165, 220, 165, 195);
 const PicRecord pic_parametersaveyes = rec(84, 130, 135, 182);
 const PicRecord pic_parametersaveno = rec(184, 230, 135, 182);
+const PicRecord pic_printpagebuttonpause = rec(30, 71, 184, 225);
+const PicRecord pic_printpagebuttonend = rec(90, 141, 184, 225);
+const PicRecord pic_inf_printfilename = rec(30, 300, 10, 30);
+const PicRecord pic_inf_printthumbnail = rec(30, 180, 30, 150);
+const PicRecord pic_inf_percentfill = rec(180, 310, 45, 56);
+const PicRecord pic_inf_percent = rec(274, 320, 26, 42);
+const PicRecord pic_inf_counttime = rec(230, 320, 72, 88);
+const PicRecord pic_inf_remaintime = rec(230, 320, 105, 121);
+const PicRecord pic_inf_layer = rec(230, 320, 138, 154);
+const PicRecord pic_inf_temperate = rec(230, 320, 171, 188);
+const PicRecord pic_inf_statue = rec(230, 320, 204, 220);
 
 #define ENTRY(name, picture, x, y) \
     { #name, &name, picture, x, y }
@@ -64,6 +75,8 @@ const PicRecordEntry pic_record_catalogue[] = {
     ENTRY(pic_parameterbuttonsmalldown, "parameter_setting", 40, 40),
     ENTRY(pic_parameterbuttonok, "parameter_setting", 40, 40),
     ENTRY(pic_parameterbuttoncancel, "parameter_setting", 40, 40),
+    ENTRY(pic_printpagebuttonpause, "print", 0, 0),
+    ENTRY(pic_printpagebuttonend, "print", 0, 0),
     ENTRY(pic_parametersaveyes, "parameter_save", 40, 40),
     ENTRY(pic_parametersaveno, "parameter_save", 40, 40),
 };

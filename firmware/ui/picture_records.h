@@ -43,6 +43,19 @@ extern const PicRecord pic_parameterbuttoncancel;
 extern const PicRecord pic_parametersaveyes;
 extern const PicRecord pic_parametersaveno;
 
+// Printing window: buttons and the boxes of its figures.
+extern const PicRecord pic_printpagebuttonpause;
+extern const PicRecord pic_printpagebuttonend;
+extern const PicRecord pic_inf_printfilename;
+extern const PicRecord pic_inf_printthumbnail;
+extern const PicRecord pic_inf_percentfill;
+extern const PicRecord pic_inf_percent;
+extern const PicRecord pic_inf_counttime;
+extern const PicRecord pic_inf_remaintime;
+extern const PicRecord pic_inf_layer;
+extern const PicRecord pic_inf_temperate;
+extern const PicRecord pic_inf_statue;
+
 // Every record with the picture it sits on and where that picture is drawn,
 // so the art and the records can be checked against each other.
 struct PicRecordEntry {

@@ -1,22 +1,10 @@
-// The printing, settings, move, light, about, information and test windows
-// in their least form: each draws its page and leads back; the printing
-// window goes home when the job has ended.
+// The settings, move, light, about, information and test windows in their
+// least form: each draws its page and leads back.
 #include "assets/pictures.h"
 #include "display/draw.h"
-#include "print/print.h"
 #include "ui/ui.h"
 
 uint16_t ledSoftPwm = 0;
-
-void displayWindowPrint() {
-    drawFullBackPic(gImage_print);
-}
-
-void scanWindowPrint(uint16_t, uint16_t) {}
-
-void displayPrintInformation() {
-    if (getPrintStatus() == PRINT_END) requestWindow(INDEX_WINDOW_HOME);
-}
 
 void displayWindowSetting() {
     drawFullBackPic(gImage_setting);
