@@ -81,22 +81,41 @@ uint8_t ledPwmGet() {
     return result;
 }
 
-void ledPwmSave(int value) {
-    const std::string path = sysPath("/opt/Pravik3D/ledpwm.txt");
+namespace {
+
+// Written beside the old file and renamed over it, so a power cut leaves the
+// old setting or the new one, never half of one.
+bool replaceFile(const std::string& path, const char* text, const char* failure) {
     const std::string temp = path + ".new";
-    // Written beside the old file and renamed over it, so a power cut leaves
-    // the old setting or the new one, never half of one.
     FILE* fp = fopen(temp.c_str(), "w");
     if (fp == nullptr) {
-        puts("\xb2\xbb\xc4\xdc\xb4\xf2\xbf\xaa\xce\xc4\xbc\xfe");
-        return;
+        puts(failure);
+        return false;
     }
-    const bool written = fprintf(fp, "%d\r\n%d\r\n%d\r\n%d\r\n", 10, 20, 30, value) > 0 &&
-                         fflush(fp) == 0 && fsync(fileno(fp)) == 0;
+    const bool written = fputs(text, fp) >= 0 && fflush(fp) == 0 && fsync(fileno(fp)) == 0;
     if (fclose(fp) != 0 || !written || rename(temp.c_str(), path.c_str()) != 0) {
-        perror("ledpwm.txt");
+        perror(path.c_str());
         remove(temp.c_str());
-        return;
+        return false;
     }
+    return true;
+}
+
+}  // namespace
+
+void ledPwmSave(int value) {
+    char text[64];
+    snprintf(text, sizeof text, "%d\r\n%d\r\n%d\r\n%d\r\n", 10, 20, 30, value);
+    // "Cannot open the file", in the panel's GBK encoding.
+    if (replaceFile(sysPath("/opt/Pravik3D/ledpwm.txt"), text,
+                    "\xb2\xbb\xc4\xdc\xb4\xf2\xbf\xaa\xce\xc4\xbc\xfe")) {
+        platformShell("sync");
+    }
+}
+
+void ledPwmSaveVolatile(int value) {
+    char text[16];
+    snprintf(text, sizeof text, "%d\r\n", value);
+    replaceFile(sysPath("/var/ledpwm.txt"), text, "cannot write /var/ledpwm.txt");
     platformShell("sync");
 }

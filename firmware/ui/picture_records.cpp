@@ -45,6 +45,22 @@ const PicRecord pic_inf_remaintime = rec(230, 320, 105, 121);
 const PicRecord pic_inf_layer = rec(230, 320, 138, 154);
 const PicRecord pic_inf_temperate = rec(230, 320, 171, 188);
 const PicRecord pic_inf_statue = rec(230, 320, 204, 220);
+const PicRecord pic_settingpagebuttonsettingpageback = rec(171, 269, 151, 209);
+const PicRecord pic_settingpagebuttonmove = rec(42, 140, 73, 131);
+const PicRecord pic_settingpagebuttonled = rec(171, 269, 73, 131);
+const PicRecord pic_settingpagebuttonmore = rec(42, 140, 151, 209);
+const PicRecord pic_movepagebuttonmovepagereturn = rec(210, 258, 157, 208);
+const PicRecord pic_movepagebuttondown = rec(130, 178, 70, 118);
+const PicRecord pic_movepagebuttonup = rec(50, 108, 70, 118);
+const PicRecord pic_movepagebuttonmovehome = rec(130, 178, 157, 208);
+const PicRecord pic_movepagebuttonstopmove = rec(50, 108, 157, 208);
+const PicRecord pic_movepagebuttondistance = rec(210, 258, 70, 118);
+const PicRecord pic_aboutpagereturn = rec(138, 182, 181, 225);
+const PicRecord pic_aboutpagemoreinf = rec(270, 320, 0, 50);
+const PicRecord pic_morepagereturn = rec(270, 320, 190, 240);
+const PicRecord pic_updatapagefirmware = rec(36, 136, 88, 138);
+const PicRecord pic_updatapagescreen = rec(184, 284, 88, 138);
+const PicRecord pic_updatapageini = rec(280, 320, 0, 40);
 
 #define ENTRY(name, picture, x, y) \
     { #name, &name, picture, x, y }
@@ -77,6 +93,22 @@ const PicRecordEntry pic_record_catalogue[] = {
     ENTRY(pic_parameterbuttoncancel, "parameter_setting", 40, 40),
     ENTRY(pic_printpagebuttonpause, "print", 0, 0),
     ENTRY(pic_printpagebuttonend, "print", 0, 0),
+    ENTRY(pic_settingpagebuttonsettingpageback, "setting", 0, 0),
+    ENTRY(pic_settingpagebuttonmove, "setting", 0, 0),
+    ENTRY(pic_settingpagebuttonled, "setting", 0, 0),
+    ENTRY(pic_settingpagebuttonmore, "setting", 0, 0),
+    ENTRY(pic_movepagebuttonmovepagereturn, "move", 0, 0),
+    ENTRY(pic_movepagebuttondown, "move", 0, 0),
+    ENTRY(pic_movepagebuttonup, "move", 0, 0),
+    ENTRY(pic_movepagebuttonmovehome, "move", 0, 0),
+    ENTRY(pic_movepagebuttonstopmove, "move", 0, 0),
+    ENTRY(pic_movepagebuttondistance, "movepagedistance10", 210, 70),
+    ENTRY(pic_aboutpagereturn, "about", 0, 0),
+    ENTRY(pic_aboutpagemoreinf, "about", 0, 0),
+    ENTRY(pic_morepagereturn, "information", 0, 0),
+    ENTRY(pic_updatapagefirmware, "upgradepage", 0, 0),
+    ENTRY(pic_updatapagescreen, "upgradepage", 0, 0),
+    ENTRY(pic_updatapageini, "upgradepage", 0, 0),
     ENTRY(pic_parametersaveyes, "parameter_save", 40, 40),
     ENTRY(pic_parametersaveno, "parameter_save", 40, 40),
 };

@@ -56,6 +56,25 @@ extern const PicRecord pic_inf_layer;
 extern const PicRecord pic_inf_temperate;
 extern const PicRecord pic_inf_statue;
 
+// Settings, move, about, information.
+extern const PicRecord pic_settingpagebuttonsettingpageback;
+extern const PicRecord pic_settingpagebuttonmove;
+extern const PicRecord pic_settingpagebuttonled;
+extern const PicRecord pic_settingpagebuttonmore;
+extern const PicRecord pic_movepagebuttonmovepagereturn;
+extern const PicRecord pic_movepagebuttondown;
+extern const PicRecord pic_movepagebuttonup;
+extern const PicRecord pic_movepagebuttonmovehome;
+extern const PicRecord pic_movepagebuttonstopmove;
+extern const PicRecord pic_movepagebuttondistance;
+extern const PicRecord pic_aboutpagereturn;
+extern const PicRecord pic_aboutpagemoreinf;
+extern const PicRecord pic_morepagereturn;
+// The update window (never shown).
+extern const PicRecord pic_updatapagefirmware;
+extern const PicRecord pic_updatapagescreen;
+extern const PicRecord pic_updatapageini;
+
 // Every record with the picture it sits on and where that picture is drawn,
 // so the art and the records can be checked against each other.
 struct PicRecordEntry {

@@ -124,7 +124,33 @@ void scanWindowMore(uint16_t x, uint16_t y);
 void displayWindowTset();
 void scanWindowTest(uint16_t x, uint16_t y);
 
+// The UV light windows' state.
+extern uint8_t get_lew_pwmBak;
+extern uint8_t display_white_black;  // 1: the white test pattern is on the mask
+extern uint8_t LED_diaplay_statue;   // 1: the light was switched on here
+int isLedOff();                      // the light-on flag: non-zero while lit
+void displayLEDpaneltemperature();
+
+// Z move and about.
+extern uint8_t default_move_distance;
+extern const char PrintModelVelmor10[];
+extern const char BuildMaxSize[];
+extern const char FirmwareVersion[];
+void changeMoveDistance();
+void displayPrintModel();
+void displayBuildableSize();
+void displayVersion();
+
+// The update window's operations; the manager has no entry for window 14.
+void displayWindowUpdata();
+void scanWindowUpdata(uint16_t x, uint16_t y);
+int firmwareUpgrade();
+int screenCalibration();
+void disRebootCalibretion();
+
 // The stored UV intensity (the volatile setting first, then the persistent
 // file, else 250) and its persistent save.
 uint8_t ledPwmGet();
 void ledPwmSave(int value);
+// The setting the intensity dialog stores until power-off.
+void ledPwmSaveVolatile(int value);
