@@ -15,11 +15,16 @@
 #include <vector>
 
 #include "app/global_data.h"
+#include "app/global_func.h"
 #include "assets/pictures.h"
 #include "display/draw.h"
 #include "display/driver.h"
 #include "display/text.h"
+#include "link/status.h"
+#include "print/material_test.h"
+#include "print/print.h"
 #include "print/print_file.h"
+#include "print/print_time.h"
 #include "print_file_builder.h"
 #include "sandbox_fixture.h"
 #include "sim_platform.h"
@@ -166,6 +171,46 @@ TEST_F(GoldenWindow, PreviewThenParameterListAndEdit) {
     parameterEdited = 12500;
     displayWindowParameterEdit();
     expectGolden("parameter_edit");
+}
+
+// The printing window at layer 50 of 200 with fixed figures, running and
+// then paused for the LED panel's temperature; the about window.
+TEST_F(GoldenScreen, PrintingWindowStatesAndAbout) {
+    static const char name[] = "\xe9\xbd\xbf\xe8\xbd\xae_gear.pvk4k";
+    preview_file_information.file_name = name;
+    printparameter = PrintParameter{};
+    printparameter.layer_count = 200;
+    printparameter.thumb_width = 60;
+    printparameter.thumb_height = 40;
+    for (int i = 0; i < 60 * 40; ++i) {
+        preview_file_information.pic[2 * i] = static_cast<uint8_t>(0x30 + i % 60);
+        preview_file_information.pic[2 * i + 1] = static_cast<uint8_t>(i / 60 * 6);
+    }
+    resetMaterialTest();
+    file_information.total_layer = 200;
+    file_information.current_layer = 50;
+    file_information.print_times = 2212500;
+    file_information.elapsed_time = 600;
+    adjustprinttimestatue = 1;
+    pravik3dprinter.led_temperature = 38;
+    clearCurrentButton();
+    dialog_operation = 0;
+    setPrintStatus(PRINT_RUNNING);
+    pre_get_time = static_cast<int32_t>(monotonicTimeval().tv_sec) - 600;
+    total_paused_get_time = 0;
+    paused_get_time = 0;
+    displayPrintInformation();
+    expectGolden("printing_running");
+
+    pravik3dprinter.led_temperature = 58;
+    setPrintStatus(PRINT_TEMP_PAUSED);
+    displayPrintInformation();
+    expectGolden("printing_temp_paused");
+    clearCurrentButton();
+    setPrintStatus(0);
+
+    displayWindowAbout();
+    expectGolden("about");
 }
 
 TEST_F(GoldenScreen, CalibrationResult) {
