@@ -1,0 +1,179 @@
+// decodeLayer against a value-by-value decoder on whole frames: layers that
+// mix every kind of run the fast paths tell apart, layers that stop short of
+// the frame's end, and layers refused part way.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <random>
+#include <vector>
+
+#include "print/layer_code.h"
+
+namespace {
+
+// Bytes after the frame that must never be written.
+constexpr size_t kGuard = 64;
+
+// Value by value: what decodeLayer must leave in the frame.
+int reference(const std::vector<uint8_t>& code, std::vector<uint8_t>& frame) {
+    uint64_t pos = 0;
+    uint64_t length = code[0] & 0x0F;
+    uint8_t level = code[0] >> 4;
+    auto emit = [&] {
+        if (pos + length > FRAME_BYTES) return false;
+        for (uint64_t end = pos + length; pos < end; ++pos) {
+            frame[pos / 3 * 3 + 2 - pos % 3] = static_cast<uint8_t>(level * 17);
+        }
+        return true;
+    };
+    for (size_t i = 1; i < code.size(); ++i) {
+        if ((code[i] >> 4) == level) {
+            length = length * 16 + (code[i] & 0x0F);
+            if (length > FRAME_BYTES) return LAYER_RUN_TOO_LONG;
+            continue;
+        }
+        if (!emit()) return LAYER_RUN_TOO_LONG;
+        level = code[i] >> 4;
+        length = code[i] & 0x0F;
+    }
+    return emit() ? LAYER_DONE : LAYER_RUN_TOO_LONG;
+}
+
+// Code written run by run, each with as many leading zero digits as asked.
+class Coder {
+  public:
+    explicit Coder(uint32_t seed) : rng_(seed) {}
+
+    uint64_t values() const { return values_; }
+    const std::vector<uint8_t>& code() const { return code_; }
+
+    void run(uint64_t length, int zeros = 0) {
+        // A level other than the last run's, or the two would be one run.
+        level_ = static_cast<uint8_t>((level_ + 1 + pick(14)) % 16);
+        int digits = 1;
+        while (digits < 16 && (length >> (4 * digits)) != 0) ++digits;
+        for (int d = 0; d < zeros; ++d) code_.push_back(static_cast<uint8_t>(level_ << 4));
+        for (int d = digits - 1; d >= 0; --d) {
+            code_.push_back(static_cast<uint8_t>(level_ << 4 | ((length >> (4 * d)) & 0x0F)));
+        }
+        values_ += length;
+    }
+
+    uint32_t pick(uint32_t n) { return static_cast<uint32_t>(rng_() % (n + 1)); }
+
+    // Random stretches of runs up to `total` values: busy ones of one-digit
+    // runs, edges between longer runs, long runs, and odd ones (zero-length
+    // runs, leading zero digits, lengths either side of each fast path's
+    // limits, runs of four digits or more). The last run ends on `total`.
+    void fill(uint64_t total) {
+        static const uint32_t odd[] = {0,   1,   2,    3,    15,   16,    17,    32,
+                                       33,  63,  64,   65,   67,   68,    69,    95,
+                                       255, 256, 4095, 4096, 4097, 65535, 65536, 70001};
+        auto add = [&](uint64_t length, int zeros = 0) {
+            if (values_ < total) run(std::min(length, total - values_), zeros);
+        };
+        while (values_ < total) {
+            switch (pick(3)) {
+                case 0:
+                    for (uint32_t k = 50 + pick(250); k > 0; --k) add(1 + pick(14));
+                    break;
+                case 1:
+                    for (uint32_t k = 1 + pick(20); k > 0; --k) {
+                        for (uint32_t e = 1 + pick(2); e > 0; --e) add(1 + pick(2));
+                        add(16 + pick(600));
+                    }
+                    break;
+                case 2:
+                    for (uint32_t k = 1 + pick(4); k > 0; --k) add(600 + pick(70000));
+                    break;
+                default:
+                    for (uint32_t k = 1 + pick(30); k > 0; --k) {
+                        add(odd[pick(std::size(odd) - 1)], static_cast<int>(pick(3)));
+                    }
+                    break;
+            }
+        }
+    }
+
+  private:
+    std::mt19937 rng_;
+    std::vector<uint8_t> code_;
+    uint64_t values_ = 0;
+    uint8_t level_ = 0;
+};
+
+class LayerDecode : public ::testing::Test {
+  protected:
+    // Both frames start as the same made-up previous layer.
+    LayerDecode() : got_(FRAME_BYTES + kGuard), want_(FRAME_BYTES + kGuard) {
+        for (size_t i = 0; i < got_.size(); ++i) got_[i] = static_cast<uint8_t>(i * 7 + i / 997);
+        want_ = got_;
+    }
+
+    // Decodes `code` both ways and compares the whole frame and the guard.
+    void expectSame(const std::vector<uint8_t>& code, int result) {
+        ASSERT_EQ(reference(code, want_), result);
+        ASSERT_EQ(decodeLayer(code.data(), code.size(), got_.data()), result);
+        if (got_ == want_) return;
+        const size_t i = static_cast<size_t>(
+            std::mismatch(got_.begin(), got_.end(), want_.begin()).first - got_.begin());
+        FAIL() << "byte " << i << " of " << FRAME_BYTES << ": " << int{got_[i]} << ", not "
+               << int{want_[i]};
+    }
+
+    std::vector<uint8_t> got_, want_;
+};
+
+TEST_F(LayerDecode, MatchesValueByValueOnMixedLayers) {
+    for (uint32_t seed : {1u, 2u}) {
+        Coder c(seed);
+        c.fill(FRAME_BYTES);
+        ASSERT_EQ(c.values(), FRAME_BYTES);
+        SCOPED_TRACE(seed);
+        expectSame(c.code(), LAYER_DONE);
+    }
+}
+
+TEST_F(LayerDecode, LeavesWhatTheLayerDoesNotCover) {
+    // Ending inside a pixel: its other bytes keep the previous layer.
+    Coder c(3);
+    c.fill(FRAME_BYTES / 5 * 2 + 1);
+    expectSame(c.code(), LAYER_DONE);
+    EXPECT_EQ(got_[FRAME_BYTES / 5 * 2 + 3], want_[FRAME_BYTES / 5 * 2 + 3]);
+}
+
+TEST_F(LayerDecode, RefusesAShortRunPastTheEnd) {
+    // One-digit runs to seven values short of the end, then one of eight
+    // values among more: the runs before stay, the last seven values do not.
+    Coder c(4);
+    c.fill(FRAME_BYTES - 2000);
+    while (c.values() < FRAME_BYTES - 7)
+        c.run(std::min<uint64_t>(1 + c.pick(14), FRAME_BYTES - 7 - c.values()));
+    c.run(8);
+    for (int k = 0; k < 400; ++k) c.run(1 + c.pick(14));
+    expectSame(c.code(), LAYER_RUN_TOO_LONG);
+}
+
+TEST_F(LayerDecode, RefusesALongRunPastTheEnd) {
+    Coder c(5);
+    c.fill(FRAME_BYTES - 1000);
+    c.run(3);
+    c.run(998);
+    for (int k = 0; k < 400; ++k) c.run(1 + c.pick(2));
+    expectSame(c.code(), LAYER_RUN_TOO_LONG);
+}
+
+TEST_F(LayerDecode, RefusesARunLongerThanTheFrame) {
+    // Short runs that are still gathered when the digits of the next one
+    // pass the frame's size: they are written, nothing after them.
+    Coder c(6);
+    c.fill(1000);
+    for (int k = 0; k < 100; ++k) c.run(1 + c.pick(2));
+    c.run(FRAME_BYTES + 1);
+    for (int k = 0; k < 400; ++k) c.run(1 + c.pick(2));
+    expectSame(c.code(), LAYER_RUN_TOO_LONG);
+}
+
+}  // namespace
