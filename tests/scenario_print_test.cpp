@@ -51,7 +51,7 @@ class PrintScenario : public SimScenario {
             << "start_time:400 end_time:1000 Zthick:50 bottom_layer:1 total_layer:3\n"
                "first_speed:300 back_speed:300 speed2:300 first_distance:1 distance2:1\n"
                "bottom_time:800 bottom_stable_time:200 normal_stable_time:200\n";
-        speed_ = "10";
+        speed_ = "5";
         args_ = {"--stick", stick_.string()};
         SimScenario::SetUp();
         expectStateWithin("usb_file_count", 4, 3000);
