@@ -2,9 +2,9 @@
 // a touch area its picture's drawing declares, and lie on the picture.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,11 +25,14 @@ std::vector<Area> declaredAreas(const std::string& picture) {
     std::stringstream text;
     text << in.rdbuf();
     const std::string svg = text.str();
-    const std::regex note(R"(touch area x (\d+)\.\.(\d+), y (\d+)\.\.(\d+))");
     std::vector<Area> areas;
-    for (std::sregex_iterator it(svg.begin(), svg.end(), note), end; it != end; ++it) {
-        areas.push_back(
-            {std::stoi((*it)[1]), std::stoi((*it)[2]), std::stoi((*it)[3]), std::stoi((*it)[4])});
+    const std::string note = "touch area x ";
+    for (size_t at = svg.find(note); at != std::string::npos; at = svg.find(note, at + 1)) {
+        Area a{};
+        if (sscanf(svg.c_str() + at + note.size(), "%d..%d, y %d..%d", &a.x0, &a.x1, &a.y0,
+                   &a.y1) == 4) {
+            areas.push_back(a);
+        }
     }
     return areas;
 }
