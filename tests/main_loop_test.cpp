@@ -19,6 +19,12 @@ namespace {
 
 class MainLoopTest : public SerialFixture {
   protected:
+    // The intensity hand-over of the first pass is tested on its own.
+    void SetUp() override {
+        SerialFixture::SetUp();
+        save_pwm_led = 0;
+    }
+
     double speed() const override { return 100.0; }
 
     // Lines the firmware has sent so far. The board traces a line before it
@@ -45,7 +51,6 @@ class MainLoopTest : public SerialFixture {
 
 TEST_F(MainLoopTest, PollsOnEveryFiftiethPassAndParsesTheReply) {
     sim::MotionBoard& board = startBoard();
-    save_pwm_led = 0;  // the intensity hand-over is not what is counted here
     board.setTemperature(37);
     uint32_t n = 0;
     for (uint32_t pass = 0; pass < 100; ++pass) {
@@ -62,6 +67,15 @@ TEST_F(MainLoopTest, PollsOnEveryFiftiethPassAndParsesTheReply) {
         EXPECT_EQ(current_temperature.load(), pass < 50 ? 37 : 41) << "pass " << pass;
     }
     EXPECT_EQ(sent().size(), 2u);
+}
+
+TEST_F(MainLoopTest, TheFirstPassHandsTheStoredIntensityToTheBoardOnce) {
+    sim::MotionBoard& board = startBoard();
+    save_pwm_led = 1;  // as at start-up; no settings files: the default
+    mainLoopPass(1);
+    mainLoopPass(2);
+    EXPECT_EQ(sent(), std::vector<std::string>{"M108 S250"});
+    EXPECT_EQ(board.snapshot().stored_intensity, 250);
 }
 
 TEST_F(MainLoopTest, PrintingWindowSkipsTheQueryButParsesTheKeptReply) {
