@@ -197,15 +197,6 @@ bool testLayer(int index) {
     return true;
 }
 
-// A test that never started: the cancel takes the window home.
-int endUnstartedTest() {
-    printErrorWait(PRINT_DATA_ERROR);
-    clearCurrentButton();
-    setPrintStatus(PRINT_CANCELED);
-    setPrintStatus(PRINT_END);
-    return 0;
-}
-
 }  // namespace
 
 int materialTestSyncControl() {
@@ -219,27 +210,18 @@ int materialTestSyncControl() {
     if (chdir(sysPath(Velmor30Path).c_str()) != 0) perror("chdir");
     if (printfp == nullptr) {
         printf("[%s] open error\n", materialtestfilename);
-        return endUnstartedTest();
+        return endUnstartedJob(0);
     }
     const int parsed = getMaterialTestParameter();
     fclose(printfp);
     printfp = nullptr;
-    if (parsed != 1) return endUnstartedTest();
+    if (parsed != 1) return endUnstartedJob(0);
 
     setPrintStatus(PRINT_RUNNING);
     actPrintPrepare();
     for (int i = 0; i < materialtest.total_layers && testLayer(i); ++i) {
     }
 
-    if (getCurrentButton() == rOPER_CANCEL) {
-        clearCurrentButton();
-        setPrintStatus(PRINT_CANCELED);
-    } else {
-        setPrintStatus(PRINT_FINISHED);
-    }
-    printEndCommand();
-    printLine(printSts);
-    clearCurrentButton();
-    setPrintStatus(PRINT_END);
+    windUpJob();  // the last pattern stays on the mask, the light off
     return 1;
 }

@@ -139,6 +139,27 @@ void actPrintMotorMoveDown() {
                printparameter.drop_speed);
 }
 
+int endUnstartedJob(int result) {
+    printErrorWait(PRINT_DATA_ERROR);
+    clearCurrentButton();
+    setPrintStatus(PRINT_CANCELED);
+    setPrintStatus(PRINT_END);
+    return result;
+}
+
+void windUpJob() {
+    if (getCurrentButton() == rOPER_CANCEL) {
+        clearCurrentButton();
+        setPrintStatus(PRINT_CANCELED);
+    } else {
+        setPrintStatus(PRINT_FINISHED);
+    }
+    printEndCommand();
+    printLine(printSts);
+    clearCurrentButton();
+    setPrintStatus(PRINT_END);
+}
+
 void printEndCommand() {
     if (printfp != nullptr) fclose(printfp);
     printfp = nullptr;
@@ -148,16 +169,6 @@ void printEndCommand() {
 }
 
 namespace {
-
-// The end of a job that never moved anything: the user's cancel takes it
-// out of the error state and the printing window home.
-int endUnstartedJob(int result) {
-    printErrorWait(PRINT_DATA_ERROR);
-    clearCurrentButton();
-    setPrintStatus(PRINT_CANCELED);
-    setPrintStatus(PRINT_END);
-    return result;
-}
 
 // One layer of a normal print; false when the job has to leave the loop.
 bool printLayer() {
@@ -207,16 +218,7 @@ int printSyncControl() {
 
     puts("end print");
     fbDisplayTest(0);
-    if (getCurrentButton() == rOPER_CANCEL) {
-        clearCurrentButton();
-        setPrintStatus(PRINT_CANCELED);
-    } else {
-        setPrintStatus(PRINT_FINISHED);
-    }
-    printEndCommand();
-    printLine(printSts);
-    clearCurrentButton();
-    setPrintStatus(PRINT_END);
+    windUpJob();
     releaseLayerBuffer();
     return 1;
 }

@@ -66,5 +66,10 @@ void actPrintPrepare();
 void actPrintMotorMoveUp();
 void actPrintMotorMoveDown();
 void printEndCommand();
+// A job that never moved anything: its data error waits for the user's
+// cancel, which takes the printing window home. Returns `result`.
+int endUnstartedJob(int result);
+// The end of a job: cancelled or finished, the end lines, PRINT_END.
+void windUpJob();
 // Sends one line and waits for its acknowledgement.
 void printLine(const char* line);
