@@ -51,6 +51,25 @@ struct PrintFileBuilder {
         layers.push_back(code({{15, lit}, {0, 24883200 - lit}}));
         return *this;
     }
+    // A quick job for the simulator: short waits, 1 mm lifts at 300 mm/min,
+    // two bottom layers, layer i lighting i lines.
+    static PrintFileBuilder quick(int layers) {
+        PrintFileBuilder f;
+        f.p.ZThick = 0.05f;
+        f.p.burnin_range = 0.1f;
+        f.p.stable_time = 300;
+        f.p.b_stable_time = 600;
+        f.p.curing_time = 1000;
+        f.p.burnin_time = 2000;
+        f.p.lift_distance1 = 1;
+        f.p.lift_speed1 = 300;
+        f.p.lift_distance2 = 1;
+        f.p.lift_speed2 = 300;
+        f.p.drop_speed = 300;
+        f.p.layer_count = layers;
+        for (int i = 0; i < layers; ++i) f.layer(6480 * static_cast<uint32_t>(i + 1));
+        return f;
+    }
     PrintFileBuilder& thumbnail(int w, int h) {
         p.thumb_width = w;
         p.thumb_height = h;

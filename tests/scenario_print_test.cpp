@@ -16,25 +16,6 @@ namespace {
 
 using namespace scenario;
 
-// Quick parameters: short waits, short fast lifts.
-PrintFileBuilder quickFile(int layers) {
-    PrintFileBuilder f;
-    f.p.ZThick = 0.05f;
-    f.p.burnin_range = 0.1f;  // two bottom layers
-    f.p.stable_time = 300;
-    f.p.b_stable_time = 600;
-    f.p.curing_time = 1000;
-    f.p.burnin_time = 2000;
-    f.p.lift_distance1 = 1;
-    f.p.lift_speed1 = 300;
-    f.p.lift_distance2 = 1;
-    f.p.lift_speed2 = 300;
-    f.p.drop_speed = 300;
-    f.p.layer_count = layers;
-    for (int i = 0; i < layers; ++i) f.layer(6480 * (i + 1));
-    return f;
-}
-
 class PrintScenario : public SimScenario {
   protected:
     void SetUp() override {
@@ -42,9 +23,9 @@ class PrintScenario : public SimScenario {
         ASSERT_NE(mkdtemp(templ.data()), nullptr);
         stick_ = templ;
         fs::create_directories(stick_ / "pravik3d");
-        put("four.pvk4k", quickFile(4).bytes());
-        put("long.pvk4k", quickFile(30).bytes());
-        PrintFileBuilder bad = quickFile(3);
+        put("four.pvk4k", PrintFileBuilder::quick(4).bytes());
+        put("long.pvk4k", PrintFileBuilder::quick(30).bytes());
+        PrintFileBuilder bad = PrintFileBuilder::quick(3);
         bad.layers[1] = {};  // a record with a count of 0
         put("bad.pvk4k", bad.bytes());
         std::ofstream(stick_ / "pravik3d/Velmor4Kprintmaterialtestfile.pvk4k")

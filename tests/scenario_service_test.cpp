@@ -119,25 +119,6 @@ std::string readFile(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Quick parameters: short waits, short fast lifts, two bottom layers.
-PrintFileBuilder quickFile(int layers) {
-    PrintFileBuilder f;
-    f.p.ZThick = 0.05f;
-    f.p.burnin_range = 0.1f;
-    f.p.stable_time = 300;
-    f.p.b_stable_time = 600;
-    f.p.curing_time = 1000;
-    f.p.burnin_time = 2000;
-    f.p.lift_distance1 = 1;
-    f.p.lift_speed1 = 300;
-    f.p.lift_distance2 = 1;
-    f.p.lift_speed2 = 300;
-    f.p.drop_speed = 300;
-    f.p.layer_count = layers;
-    for (int i = 0; i < layers; ++i) f.layer(6480);
-    return f;
-}
-
 // printer-sim with a stick folder the fixture fills before it starts (or
 // none); driven by touches in the middle of their targets.
 class ServiceScenario : public SimScenario {
@@ -340,9 +321,9 @@ class ServicePrint : public ServiceScenario {
   protected:
     int fillStick() override {
         speed_ = "10";
-        put("job.pvk4k", quickFile(30).bytes());
-        put("short.pvk4k", quickFile(6).bytes());
-        PrintFileBuilder bad = quickFile(3);
+        put("job.pvk4k", PrintFileBuilder::quick(30).bytes());
+        put("short.pvk4k", PrintFileBuilder::quick(6).bytes());
+        PrintFileBuilder bad = PrintFileBuilder::quick(3);
         bad.layers[1] = {};
         put("bad.pvk4k", bad.bytes());
         return 3;
@@ -475,7 +456,7 @@ class ServiceFigures : public ServiceScenario {
   protected:
     int fillStick() override {
         speed_ = "10";
-        PrintFileBuilder f = quickFile(200);
+        PrintFileBuilder f = PrintFileBuilder::quick(200);
         f.p.burnin_range = 2.475f;  // 49.5 bottom layers
         f.p.b_stable_time = 100;
         f.p.burnin_time = 100;

@@ -134,20 +134,8 @@ long countOf(const Pixels& pixels, uint16_t colour) {
 // Quick parameters: short waits and lifts, two bottom layers; a thumbnail
 // of its own for each seed.
 PrintFileBuilder quickFile(int layers, float curing, int seed) {
-    PrintFileBuilder f;
-    f.p.ZThick = 0.05f;
-    f.p.burnin_range = 0.1f;
-    f.p.stable_time = 300;
-    f.p.b_stable_time = 600;
+    PrintFileBuilder f = PrintFileBuilder::quick(layers);
     f.p.curing_time = curing;
-    f.p.burnin_time = 2000;
-    f.p.lift_distance1 = 1;
-    f.p.lift_speed1 = 300;
-    f.p.lift_distance2 = 1;
-    f.p.lift_speed2 = 300;
-    f.p.drop_speed = 300;
-    f.p.layer_count = layers;
-    for (int i = 0; i < layers; ++i) f.layer(6480 * (i + 1));
     f.thumbnail(kThumbnail.w, kThumbnail.h);
     for (size_t i = 0; i < f.thumb.size(); ++i)
         f.thumb[i] = static_cast<uint8_t>(i * 7 + seed * 31);
