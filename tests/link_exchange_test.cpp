@@ -124,14 +124,6 @@ TEST_F(ExchangeTest, FullReplyWithoutOkIsNoAnswer) {
     EXPECT_EQ(keptStatus(), "ok\n");
 }
 
-TEST_F(ExchangeTest, KeepsOnlyTheStatusReply) {
-    const std::string status = "ok 3300mv/0rpm/0rpm/41T/0 Zmin1 Zmax0\n";
-    roundTrip([] { return sendGCode(checkprinter); }, "M105\n", status);
-    EXPECT_EQ(keptStatus(), status);
-    roundTrip([] { return sendGCode("G91"); }, "G91\n", "ok\n");
-    EXPECT_EQ(keptStatus(), status);
-}
-
 TEST_F(ExchangeTest, BoardModelAnswersTwoSendersWithoutResends) {
     sim::MotionBoard& board = startBoard();
     board.setTemperature(47);

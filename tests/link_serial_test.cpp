@@ -64,12 +64,6 @@ TEST_F(SerialPort, ParityAndStopBitsAreApplied) {
     EXPECT_EQ(t.c_iflag & (INPCK | ISTRIP), 0u);
 }
 
-TEST(SerialBudget, SplitsMillisecondsIntoSecondsAndMicroseconds) {
-    const timeval tv = readBudget(1500);
-    EXPECT_EQ(tv.tv_sec, 1);
-    EXPECT_EQ(tv.tv_usec, 500000);
-}
-
 TEST_F(SerialPort, ReadTakesTheReplyThenSpendsTheWholeBudget) {
     const std::string reply = "ok 3300mv/0rpm/0rpm/";  // 20 bytes
     put(master(), reply);
@@ -109,13 +103,6 @@ TEST_F(SerialPort, TrickleDoesNotStretchTheBudget) {
     talker.join();
     EXPECT_GE(n, 1);
     EXPECT_LT(n, 256);
-}
-
-TEST_F(SerialPort, SecondInitKeepsTheOpenPort) {
-    const int fd = s_fd;
-    SerialCtrlInit();
-    EXPECT_EQ(s_fd, fd);
-    EXPECT_EQ(s_se, 1);
 }
 
 TEST_F(SerialPort, WithoutDeviceNothingIsSentAndNothingWaits) {

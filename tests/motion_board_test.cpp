@@ -16,12 +16,6 @@ void parse(const sim::BoardReply& reply) {
     checkM105cmd();
 }
 
-// The board's state after it has taken `line`.
-sim::BoardSnapshot after(sim::MotionBoard& board, const char* line) {
-    board.handleLine(line);
-    return board.snapshot();
-}
-
 // The reply is due `delay_us` after its line: bounded by the firmware clock
 // taken before the line (t0) and now, after it.
 void expectDue(const sim::BoardReply& reply, int64_t t0, int64_t delay_us) {
@@ -51,31 +45,6 @@ TEST(MotionBoard, AnswersEveryLineAndReportsStatusTheFirmwareReads) {
     EXPECT_EQ(pravik3dprinter.zmin_state.load(), 0);
     EXPECT_EQ(pravik3dprinter.zmax_state.load(), 1);
     EXPECT_EQ(checkTemperature(), TEMPERATURE_REFUSED);
-}
-
-TEST(MotionBoard, KeepsZLightAndFan) {
-    sim::MotionBoard b;
-    for (const char* line : {"G91", "G1 Z2 F6000", "G1 Z3"}) b.handleLine(line);
-    EXPECT_DOUBLE_EQ(after(b, "G0 Z-1").z_target, 4.0);
-    b.handleLine("G90");
-    EXPECT_DOUBLE_EQ(after(b, "G1 Z10").z_target, 10.0);
-    EXPECT_FALSE(b.snapshot().homed);
-    EXPECT_DOUBLE_EQ(after(b, "G28").z_target, 0.0);
-    EXPECT_TRUE(b.snapshot().homed);
-    b.handleLine("G1 Z7");
-    EXPECT_DOUBLE_EQ(after(b, "G92 Z0").z, 0.0) << "the queued move is dropped";
-    b.handleLine("G91");
-    EXPECT_DOUBLE_EQ(after(b, "G1 Z1").z_target, 1.0);
-
-    b.handleLine("M108 S180");
-    EXPECT_TRUE(after(b, "M219").light);
-    EXPECT_EQ(b.snapshot().intensity, 180);
-    EXPECT_FALSE(after(b, "M220").light);
-    EXPECT_EQ(after(b, "M106 S90").intensity, 90);
-    EXPECT_TRUE(b.snapshot().light);
-    EXPECT_EQ(after(b, "M219").intensity, 180) << "M106 leaves the stored value";
-    EXPECT_EQ(after(b, "M107 S250").fan, 250);
-    EXPECT_EQ(after(b, "M107").fan, 0);
 }
 
 TEST(MotionBoard, RepliesAreDueWhenTheMovesHaveTakenTheirTime) {

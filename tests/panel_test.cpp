@@ -55,12 +55,6 @@ TEST_F(PanelTest, LinesAfterInitLeaveBothChipsReleasedAndPenAnInput) {
     sim::updatePenLine();
 }
 
-TEST(GpioWindowTest, MapsThePageBelowTheBlock) {
-    const GpioWindow w = gpioWindow(4096);
-    EXPECT_EQ(w.start, 0x01C20000u);
-    EXPECT_EQ(w.offset, 0x800u);
-}
-
 TEST_F(PanelTest, PushSendsTheWholeFrameInThirtyEightTransfersAndTheChipShowsIt) {
     for (int i = 0; i < LCD_FRAME_BYTES; ++i) buf[i] = static_cast<uint8_t>(i * 7 + i / 640);
     ILI9341_fillRec1();
@@ -103,13 +97,6 @@ TEST_F(PanelTest, PushSendsTheWholeFrameInThirtyEightTransfersAndTheChipShowsIt)
     EXPECT_EQ(screen[239 * 320 + 319], pixelAt(319, 239));
 }
 
-TEST_F(PanelTest, ClearFillsFrameAndPanel) {
-    lcdClear(0xF800);
-    for (int i = 0; i < LCD_FRAME_BYTES; i += 2) ASSERT_TRUE(buf[i] == 0xF8 && buf[i + 1] == 0);
-    const std::vector<uint16_t> screen = sim::panelChip().screen();
-    EXPECT_TRUE(std::all_of(screen.begin(), screen.end(), [](uint16_t v) { return v == 0xF800; }));
-}
-
 TEST_F(PanelTest, LinesCoverBothEndsAndNothingBeyond) {
     drawLineColor(10, 5, 20, 5, 0x1234);
     auto pts = pointsOf(0x1234);
@@ -119,19 +106,6 @@ TEST_F(PanelTest, LinesCoverBothEndsAndNothingBeyond) {
     memset(buf, 0, sizeof buf);
     drawLineColor(0, 0, 3, 1, 0x1234);
     EXPECT_EQ(pointsOf(0x1234), (std::vector<std::pair<int, int>>{{0, 0}, {1, 0}, {2, 0}, {3, 1}}));
-}
-
-TEST_F(PanelTest, CircleAndClippedShapesStayInTheFrame) {
-    COLOR_POINT = 0x00FF;
-    lcdDrawCircle(50, 50, 6);
-    for (auto p : {std::make_pair(50, 44), {56, 50}, {50, 56}, {44, 50}}) {
-        EXPECT_EQ(pixelAt(p.first, p.second), 0x00FF);
-    }
-    // Partly outside: only the visible part is drawn, nothing past the frame.
-    lcdDrawCircle(2, 2, 20);
-    drawLineColor(300, 230, 400, 330, 0x0F0F);
-    fillColor(310, 235, 400, 300, 0x0F0F);
-    EXPECT_EQ(pixelAt(319, 239), 0x0F0F);
 }
 
 TEST_F(PanelTest, PicturePlacementAndFillTouchOnlyTheirRectangle) {

@@ -258,17 +258,6 @@ TEST_F(LayerCode, RunsLandInReversedBytesAndCarryOver) {
     EXPECT_EQ(frame[1], 0x33);  // the rest keeps the previous layer
 }
 
-TEST_F(LayerCode, RunsBeyondTheFrameAreRefused) {
-    // 0x17BB001 values: one more than the frame, in one run.
-    EXPECT_EQ(decode({0x11, 0x17, 0x1B, 0x1B, 0x10, 0x10, 0x11}), LAYER_RUN_TOO_LONG);
-    EXPECT_EQ(frame[0], 0);
-    // A whole frame, then one more value: the frame is full, the rest refused.
-    EXPECT_EQ(decode({0x21, 0x27, 0x2B, 0x2B, 0x20, 0x20, 0x20, 0x31}), LAYER_RUN_TOO_LONG);
-    EXPECT_EQ(frame[FRAME_BYTES - 1], 0x22);
-    const std::vector<uint8_t> full = {0x21, 0x27, 0x2B, 0x2B, 0x20, 0x20, 0x20};
-    EXPECT_EQ(checkLayerCode(full.data(), full.size()).values, FRAME_BYTES);
-}
-
 TEST_F(LayerCode, EncodingIsShortestAndDecodesBack) {
     // Runs of every length class, levels changing and repeating.
     std::vector<uint8_t> levels;

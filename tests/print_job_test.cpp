@@ -221,23 +221,4 @@ TEST(PrintFigures, CountDownSwitchesToTheMeasuredTotalEveryFiftyLayers) {
     EXPECT_EQ(calcProgress(), 25);
 }
 
-TEST_F(MaskTest, PausesAreLeftOutOfTheElapsedTime) {
-    pre_get_time = static_cast<int32_t>(monotonicTimeval().tv_sec);
-    total_paused_get_time = 0;
-    paused_get_time = 0;
-    refreshElapsedTime(PRINT_RUNNING);
-    msleep(2000);
-    refreshElapsedTime(PRINT_PAUSED);
-    EXPECT_EQ(file_information.elapsed_time, 0u);
-    msleep(3000);
-    refreshElapsedTime(PRINT_PAUSED);
-    EXPECT_GE(paused_get_time.load(), 4);
-    refreshElapsedTime(PRINT_RUNNING);
-    EXPECT_EQ(paused_get_time.load(), 0);
-    EXPECT_GE(total_paused_get_time.load(), 4);
-    EXPECT_LE(file_information.elapsed_time, 1u);
-    resetElapsedTime();
-    EXPECT_EQ(total_paused_get_time.load(), 0);
-}
-
 }  // namespace

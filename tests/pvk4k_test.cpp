@@ -22,66 +22,37 @@
 #include "png_io.h"
 #include "print/layer_code.h"
 #include "print/print_file.h"
+#include "print_file_builder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-// The code of one run: nibbles of `length`, most significant first.
-std::vector<uint8_t> runCode(uint8_t level, uint32_t length) {
-    std::vector<uint8_t> code;
-    int digits = 1;
-    while (digits < 8 && (length >> (4 * digits)) != 0) ++digits;
-    for (int d = digits - 1; d >= 0; --d) {
-        code.push_back(static_cast<uint8_t>(level << 4 | ((length >> (4 * d)) & 0x0F)));
-    }
-    return code;
-}
-
-// The worked example's block; bottom_layers stale on purpose.
-PrintParameter workedExample() {
-    PrintParameter p{};
-    p.buffer_width = 2160;
-    p.buffer_height = 3840;
-    p.ZThick = 0.05f;
-    p.curing_time = 8000;
-    p.burnin_time = 30000;
-    p.bottom_layers = 7;
-    p.stable_time = 1000;
-    p.b_stable_time = 1000;
-    p.burnin_range = 0.25f;
-    p.lift_distance1 = 5;
-    p.lift_distance2 = 2;
-    p.lift_speed2 = 120;
-    p.drop_speed = 150;
-    p.lift_speed1 = 60;
-    p.layer_count = 100;
-    return p;
-}
-
-struct FileBuilder {
-    PrintParameter p = workedExample();
-    std::vector<std::vector<uint8_t>> codes;
+// The worked example's block, its layer buffer big enough for any record,
+// with layer codes added one by one and bytes after the last record.
+struct FileBuilder : PrintFileBuilder {
     std::string trailing;
-
+    FileBuilder() {
+        p.buffer_width = 2160;
+        p.buffer_height = 3840;
+        p.layer_count = 0;
+    }
     FileBuilder& layer(std::vector<uint8_t> code) {
-        codes.push_back(std::move(code));
-        p.layer_count = static_cast<int32_t>(codes.size());
+        layers.push_back(std::move(code));
+        p.layer_count = static_cast<int32_t>(layers.size());
         return *this;
     }
     std::string bytes() const {
-        std::string out(PRINT_FILE_MAGIC, PRINT_FILE_MAGIC_SIZE);
-        out.append(reinterpret_cast<const char*>(&p), sizeof p);
-        out.append(thumbnailBytes(p), '\x42');
-        for (const auto& code : codes) {
-            const uint32_t n = static_cast<uint32_t>(code.size());
-            out.append(reinterpret_cast<const char*>(&n), 4);
-            out.append(code.begin(), code.end());
-        }
-        return out + trailing;
+        PrintFileBuilder f = *this;
+        f.thumb.assign(thumbnailBytes(p), 0x42);
+        return f.bytes() + trailing;
     }
 };
+
+std::vector<uint8_t> runCode(uint8_t level, uint32_t length) {
+    return PrintFileBuilder::code({{level, length}});
+}
 
 std::string readAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -227,45 +198,6 @@ TEST_F(Pvk4k, CreateThenRenderGivesBackGreyAndRgbLayers) {
     EXPECT_GT(lit, 150 * 120 / 40);
 }
 
-TEST_F(Pvk4k, ThumbnailPictureIsStoredAsRgb565AndTooLargeOneRefused) {
-    writeLayer(dir_ / "blank.png", std::vector<uint8_t>(FRAME_BYTES), false);
-    std::vector<uint8_t> picture(30 * 20 * 3);
-    for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 37);
-    std::string error;
-    auto writePicture = [&](const fs::path& path, uint32_t w, uint32_t h) {
-        return pvk4k::writePng(
-            path, w, h, 3,
-            [&](uint32_t y, uint8_t* row) {
-                for (uint32_t x = 0; x < w * 3; ++x)
-                    row[x] = picture[(y * w * 3 + x) % picture.size()];
-            },
-            error);
-    };
-    ASSERT_TRUE(writePicture(dir_ / "small.png", 30, 20)) << error;
-    ASSERT_TRUE(writePicture(dir_ / "large.png", 200, 91)) << error;
-
-    const fs::path file = dir_ / "t.pvk4k";
-    pvk4k::CreateOptions create{file, {}, dir_ / "small.png", {dir_ / "blank.png"}};
-    ASSERT_EQ(run([&](auto& con) { return pvk4k::createCommand(create, con); }), 0) << err_.str();
-    pvk4k::RenderOptions render{file, 0, true, dir_ / "back.png", ""};
-    ASSERT_EQ(run([&](auto& con) { return pvk4k::renderCommand(render, con); }), 0) << err_.str();
-    uint32_t w = 0, h = 0;
-    const std::vector<uint8_t> back = readRgbPng(dir_ / "back.png", w, h);
-    ASSERT_EQ(w, 30u);
-    ASSERT_EQ(h, 20u);
-    for (size_t i = 0; i < picture.size(); ++i) {
-        const int bits = i % 3 == 1 ? 6 : 5, top = (1 << bits) - 1;
-        const int narrow = (picture[i] * top + 127) / 255;
-        ASSERT_EQ(back[i], (narrow * 255 + top / 2) / top) << "byte " << i;
-    }
-
-    create.thumbnail = dir_ / "large.png";
-    create.output = dir_ / "refused.pvk4k";
-    EXPECT_EQ(run([&](auto& con) { return pvk4k::createCommand(create, con); }), 2);
-    EXPECT_NE(err_.str().find("18200 pixels; at most 18000"), std::string::npos) << err_.str();
-    EXPECT_FALSE(fs::exists(create.output));
-}
-
 TEST_F(Pvk4k, CheckPassesOnlyFilesThePrinterPrintsCleanly) {
     const std::vector<uint8_t> full = runCode(15, FRAME_BYTES);
     std::vector<uint8_t> pastEnd = full;
@@ -280,16 +212,17 @@ TEST_F(Pvk4k, CheckPassesOnlyFilesThePrinterPrintsCleanly) {
         {"good", [](FileBuilder&) {}, 0, "prints cleanly"},
         {"partial layer", [](FileBuilder& b) { b.layer({0x0A}); }, 0,
          "warning: layer 3/3: covers 10 of 24,883,200 values"},
-        {"zero count", [](FileBuilder& b) { b.codes[1].clear(); }, 1, "layer 2/2: byte count is 0"},
+        {"zero count", [](FileBuilder& b) { b.layers[1].clear(); }, 1,
+         "layer 2/2: byte count is 0"},
         {"over the layer buffer",
          [](FileBuilder& b) {
              b.p.buffer_width = 1;
              b.p.buffer_height = 3;
          },
          1, "layer 1/2: 7 code bytes exceed the layer buffer of 6"},
-        {"runs past the frame", [&](FileBuilder& b) { b.codes[0] = pastEnd; }, 1,
+        {"runs past the frame", [&](FileBuilder& b) { b.layers[0] = pastEnd; }, 1,
          "layer 1/2: the runs pass the end of the frame"},
-        {"count beyond a frame", [](FileBuilder& b) { b.codes[1].assign(FRAME_BYTES, 0); }, 1,
+        {"count beyond a frame", [](FileBuilder& b) { b.layers[1].assign(FRAME_BYTES, 0); }, 1,
          "layer 2/2: byte count 24,883,200 exceeds"},
         {"missing record", [](FileBuilder& b) { b.p.layer_count = 3; }, 1,
          "layer 3/3: record missing: the file ends at byte 36,202 after 2 of 3"},
@@ -321,29 +254,6 @@ TEST_F(Pvk4k, CheckPassesOnlyFilesThePrinterPrintsCleanly) {
     EXPECT_NE(out_.str().find("layer 2/2: record cut off: 7 code bytes declared, 5 left"),
               std::string::npos)
         << out_.str();
-}
-
-TEST_F(Pvk4k, RenderDecodesEveryLayerUpToTheOneAsked) {
-    // Layer 2 covers ten values only: the rest shows layer 1.
-    FileBuilder b;
-    b.layer(runCode(15, FRAME_BYTES)).layer(runCode(0, 10)).layer(runCode(3, FRAME_BYTES));
-    writeAll(dir_ / "p.pvk4k", b.bytes());
-    std::vector<uint8_t> frame;
-    ASSERT_EQ(run([&](auto& con) { return pvk4k::renderFrame(dir_ / "p.pvk4k", 2, frame, con); }),
-              0)
-        << err_.str();
-    ASSERT_EQ(frame.size(), FRAME_BYTES);
-    // Values 0..8 fill pixels 0..2; value 9 is byte 2 of pixel 3.
-    for (int i = 0; i < 9; ++i) EXPECT_EQ(frame[i], 0) << i;
-    EXPECT_EQ(frame[9], 255);
-    EXPECT_EQ(frame[10], 255);
-    EXPECT_EQ(frame[11], 0);
-    EXPECT_EQ(frame[12], 255);
-    EXPECT_EQ(frame.back(), 255);
-
-    EXPECT_EQ(run([&](auto& con) { return pvk4k::renderFrame(dir_ / "p.pvk4k", 4, frame, con); }),
-              2);
-    EXPECT_NE(err_.str().find("has 3 layers, numbered from 1"), std::string::npos) << err_.str();
 }
 
 TEST_F(Pvk4k, SetRewritesTheBlockOnlyAndRecomputesBottomLayers) {
@@ -413,7 +323,9 @@ TEST_F(Pvk4k, SetRewritesTheBlockOnlyAndRecomputesBottomLayers) {
 }
 
 TEST_F(Pvk4k, InfoGivesTheFirmwareEstimateAndVerdict) {
-    writeAll(dir_ / "w.pvk4k", FileBuilder().bytes());
+    FileBuilder worked;
+    worked.p.layer_count = 100;  // the worked example; info reads no record
+    writeAll(dir_ / "w.pvk4k", worked.bytes());
     int status = -1;
     json j = info(dir_ / "w.pvk4k", &status);
     EXPECT_EQ(status, 0);
@@ -421,7 +333,7 @@ TEST_F(Pvk4k, InfoGivesTheFirmwareEstimateAndVerdict) {
     EXPECT_EQ(j["print_time_ms"], 2212500);
     EXPECT_EQ(j["print_time"], "0 h 36 min");
     EXPECT_EQ(j["bottom_layers"], 5);
-    EXPECT_EQ(j["bottom_layers_stored"], 7);
+    EXPECT_EQ(j["bottom_layers_stored"], 77);
     EXPECT_EQ(j["ZThick"], 0.05);
     EXPECT_EQ(j["layer_buffer_capacity"], 16588800);
     EXPECT_EQ(j["units"]["lift_speed1"], "mm/min");
@@ -472,18 +384,6 @@ TEST_F(Pvk4k, CommandLine) {
     const json i = json::parse(readAll(dir_ / "stdout.txt"));
     EXPECT_EQ(i["layer_count"], 2);
     EXPECT_EQ(i["ZThick"], 0.1);
-}
-
-TEST(Pvk4kBuffer, RaisedHeightIsTheSmallestThatHoldsTheLayer) {
-    for (uint32_t bytes : {16588801u, 20000000u, LAYER_CODE_MAX}) {
-        SCOPED_TRACE(bytes);
-        PrintParameter p{};
-        p.buffer_width = 2160;
-        p.buffer_height = pvk4k::bufferHeightFor(2160, bytes);
-        EXPECT_GE(layerBufferCapacity(p), bytes);
-        p.buffer_height -= 1;
-        EXPECT_LT(layerBufferCapacity(p), bytes);
-    }
 }
 
 }  // namespace

@@ -10,8 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <png.h>
+
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -61,6 +65,7 @@ class SimScenario : public ::testing::Test {
         }
         std::error_code ec;
         fs::remove_all(dir_, ec);
+        if (!stick_.empty()) fs::remove_all(stick_, ec);
     }
 
     // Retries on another port if the one picked was taken meanwhile.
@@ -140,7 +145,104 @@ class SimScenario : public ::testing::Test {
         return t;
     }
 
+    json state() { return get("/api/state"); }
+
+    // A stick folder given to printer-sim with --stick; removed afterwards.
+    void makeStick() {
+        std::string templ = (fs::temp_directory_path() / "stick-XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        stick_ = templ;
+        fs::create_directories(stick_ / "pravik3d");
+        args_ = {"--stick", stick_.string()};
+    }
+    void put(const std::string& name, const std::string& bytes) const {
+        std::ofstream(stick_ / "pravik3d" / name, std::ios::binary) << bytes;
+    }
+
+    // Waits until `n` more main-loop passes have run.
+    void passes(int n) {
+        const uint64_t from = state()["main_loop_passes"];
+        for (int i = 0; i < 20000 && state()["main_loop_passes"].get<uint64_t>() < from + n; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+
+    // One press at a panel pixel: down for a few main-loop passes, then up
+    // for a few, so the firmware sees both however busy the machine is.
+    void touch(int x, int y) {
+        auto pen = [&](const json& body) {
+            const auto res = client_->Post("/api/pen", body.dump(), "application/json");
+            ASSERT_TRUE(res && res->status == 200) << body;
+        };
+        ASSERT_NO_FATAL_FAILURE(pen(json{{"down", true}, {"x", x}, {"y", y}}));
+        passes(3);
+        ASSERT_NO_FATAL_FAILURE(pen(json{{"down", false}}));
+        passes(3);
+    }
+
+    // `field` reads `want` within `budget` main-loop passes (counted by the
+    // firmware, so a busy machine does not eat into it).
+    void awaitState(const char* field, const json& want, uint64_t budget) {
+        const uint64_t from = state()["main_loop_passes"];
+        for (int i = 0;; ++i) {
+            const json s = state();
+            if (s[field] == want) return;
+            ASSERT_LE(s["main_loop_passes"].get<uint64_t>() - from, budget)
+                << field << " is " << s[field];
+            ASSERT_LT(i, 100000) << "the main loop has stalled";
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    void awaitWindow(int id) { awaitState("current_window_ID", id, 10); }
+    // The print status, within a real-time cap.
+    void awaitStatus(int status, int seconds = 60) {
+        for (int i = 0; i < seconds * 50; ++i, nap()) {
+            if (state()["print_status"] == status) return;
+        }
+        FAIL() << "print status never became " << status << ", it is " << state()["print_status"];
+    }
+
+    uint64_t mark() { return get("/api/trace")["next"]; }
+    // Lines the print thread sent from `since` on, with their firmware time:
+    // the main loop's status polls and intensity hand-over left out.
+    std::vector<std::pair<int64_t, std::string>> jobLines(uint64_t since) {
+        std::vector<std::pair<int64_t, std::string>> out;
+        const json trace = get("/api/trace?since=" + std::to_string(since));
+        for (const json& l : trace["lines"]) {
+            const std::string text = l["text"];
+            if (l["dir"] == "tx" && text != "M105" && text.rfind("M108", 0) != 0) {
+                out.emplace_back(l["t"], text);
+            }
+        }
+        return out;
+    }
+    // Time from each "M219" to the line after it: the exposures.
+    static std::vector<int64_t> exposures(const std::vector<std::pair<int64_t, std::string>>& l) {
+        std::vector<int64_t> out;
+        for (size_t i = 0; i + 1 < l.size(); ++i) {
+            if (l[i].second == "M219") out.push_back(l[i + 1].first - l[i].first);
+        }
+        return out;
+    }
+
+    // True when every byte of the mask is `value`.
+    bool maskAll(uint8_t value) {
+        auto res = client_->Get("/api/mask.png?scale=16");
+        if (!res || res->status != 200) return false;
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        if (!png_image_begin_read_from_memory(&image, res->body.data(), res->body.size())) {
+            return false;
+        }
+        image.format = PNG_FORMAT_RGB;
+        std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+        png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr);
+        return std::all_of(rgb.begin(), rgb.end(), [&](uint8_t v) { return v == value; });
+    }
+    bool maskDark() { return maskAll(0); }
+
     std::vector<std::string> args_{"--no-stick"};  // more printer-sim options
+    fs::path stick_;
     std::string speed_ = "2";
     fs::path dir_;
     pid_t pid_ = -1;

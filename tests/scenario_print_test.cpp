@@ -2,12 +2,6 @@
 // checked against the G-code trace, the board model and the mask.
 #include <gtest/gtest.h>
 
-#include <png.h>
-
-#include <algorithm>
-#include <cmath>
-#include <fstream>
-
 #include "print/print.h"
 #include "print_file_builder.h"
 #include "scenario_fixture.h"
@@ -19,31 +13,19 @@ using namespace scenario;
 class PrintScenario : public SimScenario {
   protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "stick-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        stick_ = templ;
-        fs::create_directories(stick_ / "pravik3d");
+        makeStick();
         put("four.pvk4k", PrintFileBuilder::quick(4).bytes());
         put("long.pvk4k", PrintFileBuilder::quick(30).bytes());
         PrintFileBuilder bad = PrintFileBuilder::quick(3);
         bad.layers[1] = {};  // a record with a count of 0
         put("bad.pvk4k", bad.bytes());
-        std::ofstream(stick_ / "pravik3d/Velmor4Kprintmaterialtestfile.pvk4k")
-            << "start_time:400 end_time:1000 Zthick:50 bottom_layer:1 total_layer:3\n"
-               "first_speed:300 back_speed:300 speed2:300 first_distance:1 distance2:1\n"
-               "bottom_time:800 bottom_stable_time:200 normal_stable_time:200\n";
+        put("Velmor4Kprintmaterialtestfile.pvk4k",
+            "start_time:400 end_time:1000 Zthick:50 bottom_layer:1 total_layer:3\n"
+            "first_speed:300 back_speed:300 speed2:300 first_distance:1 distance2:1\n"
+            "bottom_time:800 bottom_stable_time:200 normal_stable_time:200\n");
         speed_ = "5";
-        args_ = {"--stick", stick_.string()};
         SimScenario::SetUp();
         expectStateWithin("usb_file_count", 4, 3000);
-    }
-    void TearDown() override {
-        SimScenario::TearDown();
-        std::error_code ec;
-        fs::remove_all(stick_, ec);
-    }
-    void put(const std::string& name, const std::string& bytes) {
-        std::ofstream(stick_ / "pravik3d" / name, std::ios::binary) << bytes;
     }
     int start(const std::string& name) {
         auto res = client_->Post("/api/print", json{{"file", name}}.dump(), "application/json");
@@ -54,65 +36,19 @@ class PrintScenario : public SimScenario {
             client_->Post("/api/print/request", json{{"request", what}}.dump(), "application/json");
         ASSERT_TRUE(res && res->status == 200) << what;
     }
-    // Waits (real time, bounded) until the print status is `status`.
-    void awaitStatus(int status, int seconds = 60) {
-        for (int i = 0; i < seconds * 50; ++i, nap()) {
-            if (get("/api/state")["print_status"] == status) return;
-        }
-        FAIL() << "print status never became " << status << ", it is "
-               << get("/api/state")["print_status"];
-    }
     void awaitLayer(int layer) {
         for (int i = 0; i < 3000; ++i, nap()) {
-            if (get("/api/state")["current_layer"] >= layer) return;
+            if (state()["current_layer"] >= layer) return;
         }
         FAIL() << "layer " << layer << " never reached";
     }
-    // Lines the print thread sent from `since` on.
-    std::vector<std::pair<int64_t, std::string>> printLines(uint64_t since) {
-        std::vector<std::pair<int64_t, std::string>> out;
-        const json trace = get("/api/trace?since=" + std::to_string(since));
-        for (const json& l : trace["lines"]) {
-            const std::string text = l["text"];
-            // The main loop's status polls and its intensity hand-over on the
-            // first pass (late on a slow machine) are not the job's.
-            if (l["dir"] == "tx" && text != "M105" && text.rfind("M108", 0) != 0) {
-                out.emplace_back(l["t"], text);
-            }
-        }
-        return out;
-    }
-    // Time from each "M219" to the line after it: the exposure.
-    static std::vector<int64_t> exposures(const std::vector<std::pair<int64_t, std::string>>& l) {
-        std::vector<int64_t> out;
-        for (size_t i = 0; i + 1 < l.size(); ++i) {
-            if (l[i].second == "M219") out.push_back(l[i + 1].first - l[i].first);
-        }
-        return out;
-    }
-    uint64_t mark() { return get("/api/trace")["next"]; }
-    // True when every byte of the mask is 0.
-    bool maskDark() {
-        auto res = client_->Get("/api/mask.png?scale=16");
-        if (!res || res->status != 200) return false;
-        png_image image{};
-        image.version = PNG_IMAGE_VERSION;
-        if (!png_image_begin_read_from_memory(&image, res->body.data(), res->body.size())) {
-            return false;
-        }
-        image.format = PNG_FORMAT_RGB;
-        std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
-        png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr);
-        return std::all_of(rgb.begin(), rgb.end(), [](uint8_t v) { return v == 0; });
-    }
-    fs::path stick_;
 };
 
 TEST_F(PrintScenario, AFinishedPrintSendsTheDescribedLinesAndLeavesTheMaskDark) {
     const uint64_t since = mark();
     ASSERT_EQ(start("four.pvk4k"), 200);
     awaitStatus(PRINT_END);
-    const auto lines = printLines(since);
+    const auto lines = jobLines(since);
     std::vector<std::string> want = {"M227",   "M220", "G21",  "G91",
                                      "G28 Z0", "M227", "M227", "M107 S250"};
     for (int layer = 1; layer <= 4; ++layer) {
@@ -154,7 +90,7 @@ TEST_F(PrintScenario, PauseHoldsAfterTheLiftAndCancelWhilePausedSkipsTheMoveDown
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const json polls = get("/api/trace?since=" + std::to_string(paused))["lines"];
     EXPECT_GE(sentAt(polls, "M105").size(), 5u);
-    EXPECT_TRUE(printLines(paused).empty());
+    EXPECT_TRUE(jobLines(paused).empty());
     EXPECT_FALSE(get("/api/board")["light"].get<bool>());
 
     request("resume");
@@ -168,7 +104,7 @@ TEST_F(PrintScenario, PauseHoldsAfterTheLiftAndCancelWhilePausedSkipsTheMoveDown
     request("cancel");
     awaitStatus(PRINT_END);
     std::vector<std::string> got;
-    for (const auto& l : printLines(cancel)) got.push_back(l.second);
+    for (const auto& l : jobLines(cancel)) got.push_back(l.second);
     EXPECT_EQ(got, (std::vector<std::string>{"M220", "G91", "G0 Z40 F300", "M227"}));
     EXPECT_NEAR(get("/api/board")["z_target"].get<double>(), lifted + 40, 1e-3);
     EXPECT_EQ(get("/api/state")["current_button"], 10);
@@ -188,7 +124,7 @@ TEST_F(PrintScenario, TemperatureErrorsTurnTheLightOffAndWaitForCancel) {
         const uint64_t cancel = mark();
         request("cancel");
         awaitStatus(PRINT_END);
-        const auto lines = printLines(cancel);
+        const auto lines = jobLines(cancel);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines[lines.size() - 2].second, "G0 Z40 F300");
         EXPECT_EQ(get("/api/state")["current_button"], 10);
@@ -219,7 +155,7 @@ TEST_F(PrintScenario, MaterialTestStepsTheBarsAndEstimates) {
     EXPECT_EQ(state["total_layer"], 3);
     // 1 x (200 + 800) + 2 x (1000 + 200) + 3 x (200 + 6 + 200)
     EXPECT_EQ(state["print_times"], 1000 + 2400 + 3 * 406);
-    const auto lines = printLines(since);
+    const auto lines = jobLines(since);
     const std::vector<int64_t> e = exposures(lines);
     ASSERT_EQ(e.size(), 3u);
     // The bottom layer for its time; then the start time and three intervals.

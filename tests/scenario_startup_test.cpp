@@ -59,52 +59,6 @@ TEST_F(StartupScenario, FanFirstThenAStatusQueryEverySecond) {
     EXPECT_LE(gaps.front(), 1500) << testing::PrintToString(gaps);
 }
 
-TEST_F(StartupScenario, BoardSettingsReachTheFirmwareAndBadOnesAreRefused) {
-    EXPECT_EQ(post(R"({"temperature":)"), 400);
-    EXPECT_EQ(post(R"({"temperature":"hot"})"), 400);
-    EXPECT_EQ(post(R"({"temperature":30,"volume":1})"), 400);
-    EXPECT_EQ(get("/api/board")["temperature"], 25) << "a refused body changes nothing";
-
-    // About a second to the next poll; a busy machine stretches that in firmware time.
-    ASSERT_EQ(post(R"({"temperature":42})"), 200);
-    expectStateWithin("current_temperature", 42, 3000);
-    ASSERT_EQ(post(R"({"sensor_failure":true})"), 200);
-    expectStateWithin("current_temperature", -10, 3000);
-    EXPECT_EQ(get("/api/state")["checkTemperature"], 8);
-    ASSERT_EQ(post(R"({"sensor_failure":false})"), 200);
-    expectStateWithin("current_temperature", 42, 3000);
-    EXPECT_EQ(get("/api/state")["checkTemperature"], 1);
-}
-
-TEST_F(StartupScenario, SilentBoardGetsTheLineAgainAfterTenSeconds) {
-    // Silence the board once start-up is through, so the line resent is a status query.
-    traceWhen(
-        [](const json& l) {
-            for (const json& x : l) {
-                if (x["dir"] == "tx" && x["text"] == "M105") return true;
-            }
-            return false;
-        },
-        0);
-    const uint64_t mark = get("/api/trace")["next"];
-    ASSERT_EQ(post(R"({"silent":true})"), 200);
-    // Index of the second of two lines sent with no answer between them; 0 if none.
-    auto resent = [](const json& l) {
-        for (size_t i = 1; i < l.size(); ++i) {
-            if (l[i - 1]["dir"] == "tx" && l[i]["dir"] == "tx") return i;
-        }
-        return size_t{0};
-    };
-    const json lines = traceWhen([&](const json& l) { return resent(l) != 0; }, mark);
-    const size_t i = resent(lines);
-    ASSERT_NE(i, 0u);
-    EXPECT_EQ(lines[i - 1]["text"], "M105");
-    EXPECT_EQ(lines[i]["text"], "M105");
-    const int64_t gap = lines[i]["t"].get<int64_t>() - lines[i - 1]["t"].get<int64_t>();
-    EXPECT_GE(gap, 9000);
-    EXPECT_LE(gap, 20000);
-}
-
 TEST_F(StartupScenario, StickIsMountedAndListedThenUnmountedLazily) {
     std::string templ = (fs::temp_directory_path() / "stick-XXXXXX").string();
     ASSERT_NE(mkdtemp(templ.data()), nullptr);

@@ -191,19 +191,6 @@ TEST_F(TextTest, ShowStringDrawsInModeOneAndStopsAtBadBytesAndTheEdge) {
     EXPECT_EQ(drawnBox()[0], -1);
 }
 
-TEST_F(TextTest, ShowNumRightAlignsInOpaqueCells) {
-    auto cells = [](int x, const char* text, uint8_t size) {
-        for (int i = 0; text[i] != 0; ++i) showChar(x + i * size / 2, 50, text[i], size, 0);
-    };
-    expectSameFrame([] { showNum(40, 50, 1234, 5, 16); }, [&] { cells(40, " 1234", 16); });
-    expectSameFrame([] { showNum(40, 50, 0, 5, 16); }, [&] { cells(40, "    0", 16); });
-    expectSameFrame([] { showNum(40, 50, 123456, 3, 12); }, [&] { cells(40, "456", 12); });
-    // Fields wider than a 32-bit number has digits.
-    expectSameFrame([] { showNum(0, 50, 4294967295u, 12, 12); },
-                    [&] { cells(0, "  4294967295", 12); });
-    expectSameFrame([] { showNum(300, 50, 12345, 5, 16); }, [&] { cells(300, "123", 16); });
-}
-
 TEST_F(TextTest, LcdShowStringStopsAtTheLimits) {
     const std::string xs(40, 'x');
     expectSameFrame([&] { lcdShowString(30, 0, 320, 240, xs.c_str(), 16, 1); },
@@ -238,19 +225,6 @@ TEST_F(TextTest, TwoByteGlyphsComeFromTheGbkOffset) {
     EXPECT_EQ(drawnIndex(32, 0), 63);
     EXPECT_EQ(drawnIndex(48, 0), 190);
     EXPECT_EQ(drawnIndex(64, 0), 189);
-}
-
-TEST_F(TextTest, ModesColourAsciiAndTwoByteGlyphsApart) {
-    mapFont(kIndexB0A1 + 1, (kIndexB0A1 + 1) * 32);
-    lcdShowString(0, 0, 320, 240, "A啊", 16, 2);
-    EXPECT_EQ(pixelAt(3, 3), 0xD71C);  // 'A' apex
-    EXPECT_EQ(pixelAt(8, 1), kInk);    // left column of the two-byte glyph
-    EXPECT_EQ(pixelAt(9, 1), kUntouched);
-    lcdShowString(0, 20, 320, 240, "A啊", 16, 0);
-    EXPECT_EQ(pixelAt(3, 23), kInk);
-    EXPECT_EQ(pixelAt(0, 20), kPaper);
-    EXPECT_EQ(pixelAt(8, 21), kInk);
-    EXPECT_EQ(pixelAt(9, 21), kPaper);
 }
 
 TEST_F(TextTest, TwoByteGlyphsOutsideTheFontDrawNothingButAdvance) {

@@ -53,22 +53,6 @@ TEST(TouchFilter, ReadingsAgreeWithinFortyNine) {
     EXPECT_FALSE(touchReadingsAgree(10, 60));
 }
 
-TEST_F(TouchTest, PlausibleRangeIsTenTo8150) {
-    uint16_t x = 1, y = 1;
-    pressRaw(9, 500);
-    EXPECT_EQ(Read_ADS(&x, &y), 0);
-    EXPECT_EQ(x, 1);  // outputs untouched
-    pressRaw(10, 500);
-    EXPECT_EQ(Read_ADS(&x, &y), 1);
-    EXPECT_EQ(x, 10);
-    pressRaw(4095, 4095);  // the chip's largest value
-    EXPECT_EQ(Read_ADS(&x, &y), 1);
-    sim::touchChip().release();
-    sim::updatePenLine();
-    EXPECT_EQ(readpen(), 1);
-    EXPECT_EQ(Read_ADS(&x, &y), 0);  // no contact reads near zero
-}
-
 TEST_F(TouchTest, ConvertsWithTheCalibrationAndKeepsTheLastValueOnFailure) {
     tp_dev = {3900, 3800, 11900, 17800};
     pressRaw(300, 3800);

@@ -78,13 +78,6 @@ TEST(UsbEvents, OnlyTheFirstAddAndRemoveOfAChangeCount) {
     EXPECT_EQ(s_ishotplug, 1);
 }
 
-TEST(UsbNames, PrintFileNameTest) {
-    EXPECT_TRUE(isGcodeFile("model.pvk4k.bak"));
-    EXPECT_TRUE(isGcodeFile("PART.PVK4K"));
-    EXPECT_FALSE(isGcodeFile("part.Pvk4k"));
-    EXPECT_EQ(getFileName(600), getFileName(511));
-}
-
 TEST_F(UsbTest, MountsListsInReverseAndUnmountsLazily) {
     for (const char* n : {"a.pvk4k", "b.pvk4k", "c.pvk4k", "d.pvk4k", "notes.txt"}) file(n);
     fs::create_directory(stick_ + "/pravik3d/x.pvk4k");  // a folder is no print file

@@ -172,54 +172,6 @@ TEST_F(WindowTest, PrintingWindowAsksForTheTemperaturePauseAndResume) {
     pravik3dprinter.led_temperature = 25;
 }
 
-TEST_F(WindowTest, PrintingWindowBarButtonsAndEndDialog) {
-    current_window_ID = INDEX_WINDOW_PRINT;
-    pravik3dprinter.led_temperature = 25;
-    setPrintStatus(PRINT_RUNNING);
-    file_information.total_layer = 200;
-    file_information.current_layer = 50;
-    printparameter.layer_count = 200;
-    displayPrintInformation();
-    EXPECT_EQ(file_information.progress, 25);
-    auto pixel = [](int x, int y) {
-        return buf[(y * 320 + x) * 2] << 8 | buf[(y * 320 + x) * 2 + 1];
-    };
-    EXPECT_EQ(pixel(211, 50), infpointcolor);
-    EXPECT_EQ(pixel(212, 50), 0x0022);
-
-    clearCurrentButton();
-    setPrintStatus(PRINT_PAUSING);
-    centre(pic_printpagebuttonpause, scanWindowPrint);
-    centre(pic_printpagebuttonend, scanWindowPrint);
-    EXPECT_EQ(getCurrentButton(), rOPER_NONE);
-    EXPECT_EQ(dialog_operation, 0);
-
-    setPrintStatus(PRINT_RUNNING);
-    centre(pic_printpagebuttonpause, scanWindowPrint);
-    EXPECT_EQ(getCurrentButton(), rOPER_PAUSE);
-    EXPECT_EQ(diaplay_pause_print, 2);
-    centre(pic_printpagebuttonend, scanWindowPrint);
-    EXPECT_EQ(dialog_operation, 1);
-    centre(pic_printpagebuttonpause, scanWindowPrint);  // inert under the dialog
-    EXPECT_EQ(getCurrentButton(), rOPER_PAUSE);
-    centre(pic_buttonprintcancelyes, scanWindowPrint);
-    EXPECT_EQ(getCurrentButton(), rOPER_CANCEL);
-    EXPECT_EQ(dialog_operation, 0);
-    setPrintStatus(PRINT_PAUSED);
-    centre(pic_printpagebuttonpause, scanWindowPrint);
-    centre(pic_printpagebuttonend, scanWindowPrint);
-    EXPECT_EQ(getCurrentButton(), rOPER_CANCEL);
-    EXPECT_EQ(dialog_operation, 0);
-
-    setPrintStatus(PRINT_END);
-    displayPrintInformation();
-    EXPECT_EQ(next_window_ID, INDEX_WINDOW_HOME);
-    file_information.total_layer = 0;
-    file_information.current_layer = 0;
-    displayPrintInformation();  // no layers: no division
-    EXPECT_EQ(file_information.progress, 0);
-}
-
 TEST_F(WindowTest, ParameterStepsStopAtTheirLimits) {
     PrintParameter p{};
     p.curing_time = 99500;

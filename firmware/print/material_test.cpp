@@ -184,17 +184,10 @@ bool testLayer(int index) {
             }
         }
     }
-    printLine(printSts);
-    printLine(printLedOff);
-    if (printTemperatureError()) return printErrorWait(PRINT_TEMP_ERROR), false;
-    file_information.light_on = 0;
+    if (!endExposure()) return false;
     while (checkPrintStatue() == 1) msleep(10);
     if (checkPrintCancel()) return false;
-    actPrintMotorMoveUp();
-    while (checkPrintStatue() == 1) msleep(10);
-    if (checkPrintCancel()) return false;
-    actPrintMotorMoveDown();
-    return true;
+    return liftAndReturn();
 }
 
 }  // namespace

@@ -139,6 +139,22 @@ void actPrintMotorMoveDown() {
                printparameter.drop_speed);
 }
 
+bool endExposure() {
+    printLine(printSts);
+    printLine(printLedOff);
+    if (printTemperatureError()) return printErrorWait(PRINT_TEMP_ERROR), false;
+    file_information.light_on = 0;
+    return true;
+}
+
+bool liftAndReturn() {
+    actPrintMotorMoveUp();
+    while (checkPrintStatue() == 1) msleep(10);
+    if (checkPrintCancel()) return false;
+    actPrintMotorMoveDown();
+    return true;
+}
+
 int endUnstartedJob(int result) {
     printErrorWait(PRINT_DATA_ERROR);
     clearCurrentButton();
@@ -187,15 +203,7 @@ bool printLayer() {
     if (printWait(floatToU32(bottom ? p.burnin_time : p.curing_time)) == 1) {
         return printErrorWait(PRINT_TEMP_ERROR), false;
     }
-    printLine(printSts);
-    printLine(printLedOff);
-    if (printTemperatureError()) return printErrorWait(PRINT_TEMP_ERROR), false;
-    file_information.light_on = 0;
-    actPrintMotorMoveUp();
-    while (checkPrintStatue() == 1) msleep(10);
-    if (checkPrintCancel()) return false;
-    actPrintMotorMoveDown();
-    return true;
+    return endExposure() && liftAndReturn();
 }
 
 }  // namespace

@@ -66,6 +66,11 @@ void actPrintPrepare();
 void actPrintMotorMoveUp();
 void actPrintMotorMoveDown();
 void printEndCommand();
+// The light off after an exposure and the temperature checked; false (after
+// the error wait) when the job has to stop.
+bool endExposure();
+// The lift, the checkpoint, and back down unless cancelled; false on cancel.
+bool liftAndReturn();
 // A job that never moved anything: its data error waits for the user's
 // cancel, which takes the printing window home. Returns `result`.
 int endUnstartedJob(int result);

@@ -1,0 +1,179 @@
+// What a person does at the panel, through touches only: from power-on to a
+// print with an edited parameter, pausing, resuming and ending it; saving into
+// the file; the temperature refusal and pause; the light test.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "print/print.h"
+#include "print_file_builder.h"
+#include "scenario_fixture.h"
+#include "ui/picture_records.h"
+#include "ui/ui.h"
+
+namespace {
+
+using namespace scenario;
+
+// Seven files: two pages. The job is the quick one with a longer run.
+class TouchScenario : public SimScenario {
+  protected:
+    void SetUp() override {
+        makeStick();
+        for (int i = 0; i < 6; ++i) put("part" + std::to_string(i) + ".pvk4k", small_);
+        put("job.pvk4k", PrintFileBuilder::quick(12).bytes());
+        speed_ = "5";
+        SimScenario::SetUp();
+        ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 7, 150));
+        passes(2);
+    }
+    void press(const PicRecord& r) { touch((r.x_start + r.x_end) / 2, (r.y_start + r.y_end) / 2); }
+
+    // Home, the browser, its page, two taps on the row: the preview.
+    void openJob() {
+        press(pic_homepagebuttonfile);
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_FILE));
+        const auto names = state()["file_name_list"].get<std::vector<std::string>>();
+        const int at =
+            static_cast<int>(std::find(names.begin(), names.end(), "job.pvk4k") - names.begin());
+        if (at >= 5) press(pic_filepagebuttonnextpage);
+        const PicRecord* rows[] = {&pic_filepagebuttonchoosefile1, &pic_filepagebuttonchoosefile2,
+                                   &pic_filepagebuttonchoosefile3, &pic_filepagebuttonchoosefile4,
+                                   &pic_filepagebuttonchoosefile5};
+        press(*rows[at % 5]);
+        EXPECT_EQ(state()["current_window_ID"], INDEX_WINDOW_FILE);  // a first tap highlights
+        press(*rows[at % 5]);
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAIL));
+    }
+    // From the preview: Curing Time up by `steps` small steps, then OK and
+    // the bottom bar's `option` (x in the bar) with yes; back at the list.
+    void editCuringTime(int steps, int option) {
+        touch(300, 20);  // the more corner
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAILMORE));
+        touch(75, 78);  // Curing Time
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_PARAMETEREDIT));
+        for (int i = 0; i < steps; ++i) press(pic_parameterbuttonsmallup);
+        press(pic_parameterbuttonok);
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAILMORE));
+        touch(option, 225);
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_PARAMETERSAVE));
+        press(pic_parametersaveyes);
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAILMORE));
+    }
+    void startFromPreview() {
+        press(pic_previewpagebuttonstart);
+        press(pic_ledpagedialogyes);
+    }
+    void endByButton() {
+        press(pic_printpagebuttonend);
+        press(pic_buttonprintcancelyes);
+        ASSERT_NO_FATAL_FAILURE(awaitStatus(PRINT_END));
+        // Home comes with the printing window's next refresh, once a second.
+        ASSERT_NO_FATAL_FAILURE(awaitState("current_window_ID", INDEX_WINDOW_HOME, 120));
+    }
+    std::string jobFile() const {
+        std::ifstream in(stick_ / "pravik3d/job.pvk4k", std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    const std::string small_ = PrintFileBuilder::quick(1).bytes();
+};
+
+TEST_F(TouchScenario, AnEditedPrintIsPausedResumedAndEndedFromThePanel) {
+    ASSERT_NO_FATAL_FAILURE(openJob());
+    ASSERT_NO_FATAL_FAILURE(editCuringTime(5, 160));  // 1000 + 5 x 100, applied
+    touch(300, 20);  // the return corner keeps the edit for the preview
+    ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAIL));
+    const uint64_t since = mark();
+    startFromPreview();
+    ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_PRINT));
+    ASSERT_NO_FATAL_FAILURE(awaitState("current_layer", 4, 5000));
+
+    press(pic_printpagebuttonpause);
+    ASSERT_NO_FATAL_FAILURE(awaitStatus(PRINT_PAUSED));
+    press(pic_printpagebuttonpause);
+    ASSERT_NO_FATAL_FAILURE(awaitStatus(PRINT_RUNNING));
+    ASSERT_NO_FATAL_FAILURE(endByButton());
+
+    const auto lines = jobLines(since);
+    const std::vector<int64_t> e = exposures(lines);
+    ASSERT_GE(e.size(), 4u);
+    EXPECT_GE(e[0], 2000);  // a bottom layer
+    for (size_t i = 2; i < e.size(); ++i) {
+        EXPECT_GE(e[i], 1500) << "layer " << i + 1;
+        EXPECT_LE(e[i], 1500 + 100 + 400) << "layer " << i + 1;
+    }
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2].second, "G0 Z40 F300");
+    EXPECT_EQ(jobFile(), PrintFileBuilder::quick(12).bytes()) << "apply does not write the file";
+}
+
+TEST_F(TouchScenario, SavingRewritesOnlyTheParameterBlockWhileTheStickIsWritable) {
+    const std::string before = jobFile();
+    ASSERT_NO_FATAL_FAILURE(openJob());
+    const uint64_t log = get("/api/log")["next"];
+    ASSERT_NO_FATAL_FAILURE(editCuringTime(3, 255));
+    const std::string after = jobFile();
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_EQ(after.substr(0, 8), before.substr(0, 8));
+    EXPECT_EQ(after.substr(180), before.substr(180));
+    PrintParameter stored;
+    memcpy(&stored, after.data() + 8, sizeof stored);
+    EXPECT_FLOAT_EQ(stored.curing_time, 1300);
+    std::vector<std::string> os;
+    const json logged = get("/api/log?since=" + std::to_string(log));
+    for (const json& l : logged["lines"]) {
+        const std::string text = l["text"];
+        if (text.rfind("[os] ", 0) == 0) os.push_back(text);
+    }
+    EXPECT_EQ(os, (std::vector<std::string>{"[os] mount -o remount,rw /opt/usb", "[os] sync",
+                                            "[os] mount -o remount,ro /opt/usb"}));
+}
+
+TEST_F(TouchScenario, AHotPanelRefusesTheStartAndPausesTheJobUntilItCools) {
+    ASSERT_EQ(post(R"({"temperature":56})"), 200);
+    ASSERT_NO_FATAL_FAILURE(awaitState("current_temperature", 56, 150));
+    ASSERT_NO_FATAL_FAILURE(openJob());
+    startFromPreview();
+    passes(3);
+    EXPECT_EQ(state()["current_window_ID"], INDEX_WINDOW_DETAIL);
+    EXPECT_EQ(state()["print_status"], 0);
+
+    ASSERT_EQ(post(R"({"temperature":55})"), 200);
+    ASSERT_NO_FATAL_FAILURE(awaitState("current_temperature", 55, 150));
+    touch(160, 120);  // away from the warning: the preview again
+    ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAIL));
+    startFromPreview();
+    ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_PRINT));
+    ASSERT_NO_FATAL_FAILURE(awaitState("current_layer", 2, 5000));
+
+    ASSERT_EQ(post(R"({"temperature":60})"), 200);
+    ASSERT_NO_FATAL_FAILURE(awaitStatus(PRINT_TEMP_PAUSED));
+    EXPECT_FALSE(get("/api/board")["light"].get<bool>());
+    ASSERT_EQ(post(R"({"temperature":40})"), 200);
+    ASSERT_NO_FATAL_FAILURE(awaitStatus(PRINT_RUNNING));
+    ASSERT_NO_FATAL_FAILURE(endByButton());
+}
+
+TEST_F(TouchScenario, TheLightTestLightsTheMaskAndBackSwitchesItOff) {
+    press(pic_homepagebuttonsetting);
+    ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_SETTING));
+    press(pic_settingpagebuttonled);
+    ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_LED));
+    const uint64_t since = mark();
+    touch(160, 185);  // on/off
+    press(pic_ledpagedialogyes);
+    ASSERT_NO_FATAL_FAILURE(awaitState("light_on", 1, 20));
+    EXPECT_TRUE(get("/api/board")["light"].get<bool>());
+    EXPECT_FALSE(maskDark());
+    touch(240, 183);  // the pattern: black
+    EXPECT_TRUE(maskDark());
+    touch(240, 110);  // back
+    ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_SETTING));
+    EXPECT_FALSE(get("/api/board")["light"].get<bool>());
+    std::vector<std::string> lines;
+    for (const auto& l : jobLines(since)) lines.push_back(l.second);
+    EXPECT_EQ(lines, (std::vector<std::string>{"M106 S250", "M220"}));
+}
+
+}  // namespace
