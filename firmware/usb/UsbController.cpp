@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,8 +19,12 @@ std::atomic<uint8_t> s_ishotplug{1};
 std::atomic<uint8_t> s_isMounted{0};
 std::atomic<int> s_hotplugSock{-1};
 const char* const rootPath = "/opt/usb";
+std::atomic<uint32_t> usb_stick_changes{0};
 
 namespace {
+// The change count the mounted stick was mounted under (main thread only).
+uint32_t mountedUnder = 0;
+
 void* monitorThread(void*) {
     UsbController_HotPlugMonitor();
 }
@@ -69,12 +74,14 @@ void UsbController_HandleEvent(const char* message) {
         if (isUsbConnected != 1) {
             isUsbConnected = 1;
             s_ishotplug = 1;
+            usb_stick_changes.fetch_add(1);
             puts("Usbdisk plug in");
         }
     } else if (action == "remove") {
         if (isUsbConnected == 1) {
             isUsbConnected = 0;
             s_ishotplug = 1;
+            usb_stick_changes.fetch_add(1);
             puts("Usbdisk plug out");
         }
     }
@@ -96,13 +103,18 @@ void UsbController_HotPlugMonitor() {
 
 void UsbController_MountMonitor() {
     if (s_isMounted == 0 && UsbController_IsMountable()) {
+        const uint32_t changes = usb_stick_changes;
         if (UsbController_MountFileSystem() != 0) return;
         puts("Mount success");
+        mountedUnder = changes;
         s_isMounted = 1;
         usbReadFile();
         return;
     }
-    if (s_isMounted == 1 && isUsbConnected != 1) {
+    // A stick pulled and another inserted between two steps: the mount is
+    // of the stick that went, so it goes too, and the new one is mounted on
+    // the next step (its hot-plug change is still pending).
+    if (s_isMounted == 1 && (isUsbConnected != 1 || usb_stick_changes != mountedUnder)) {
         if (UsbController_UnmountFileSystem() == 0) s_isMounted = 0;
     }
 }
@@ -136,9 +148,16 @@ int UsbController_MountFileSystem() {
         puts("modprobe usb-storage failed ");
         return -1;
     }
-    if (platformShell("mount -t vfat -o ro /dev/sd[a-z][0-9]  /opt/usb -o iocharset=utf8 "
-                      ">/dev/null 2>&1") == -1) {
+    const int mounted = platformShell(
+        "mount -t vfat -o ro /dev/sd[a-z][0-9]  /opt/usb -o iocharset=utf8 >/dev/null 2>&1");
+    if (mounted == -1) {
         puts("mount failed!!!");
+        return -1;
+    }
+    // A stick whose file system does not mount is not mounted.
+    if (mounted != 0) {
+        printf("mount failed!!! (exit status %d)\n",
+               WIFEXITED(mounted) ? WEXITSTATUS(mounted) : mounted);
         return -1;
     }
     if (platformShell("sync") == -1) {

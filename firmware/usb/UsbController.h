@@ -10,6 +10,9 @@ extern std::atomic<uint8_t> s_ishotplug;     // a change since the last mount at
 extern std::atomic<uint8_t> s_isMounted;     // written on the main thread only
 extern std::atomic<int> s_hotplugSock;       // read by the monitor thread
 extern const char* const rootPath;           // "/opt/usb"
+// Changes at every insert and every pull the monitor sees, however quick:
+// what was read from a stick belongs to the count it was read under.
+extern std::atomic<uint32_t> usb_stick_changes;
 
 // 0 when the monitor runs, -1 when the event socket cannot be set up.
 int UsbController_Init();

@@ -29,6 +29,11 @@ bool isRegularEntry(const std::string& dir, const dirent* e) {
 bool isDots(const char* name) {
     return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
+
+// A cut name could not be opened: longer names are left out.
+bool fitsTheList(const char* name) {
+    return strlen(name) < FILE_NAME_SIZE;
+}
 }  // namespace
 
 int isGcodeFile(const char* name) {
@@ -69,8 +74,9 @@ uint16_t usbFileCount() {
             perror("readdir_r");
             break;
         }
+        // A name too long for the list is not listed, so it is not counted.
         if (!isDots(e->d_name) && isRegularEntry(dir, e) &&
-            strstr(e->d_name, ".pvk4k") != nullptr) {
+            strstr(e->d_name, ".pvk4k") != nullptr && fitsTheList(e->d_name)) {
             ++count;
         }
     }
@@ -92,9 +98,8 @@ int usbFileReadName() {
         bool toldTooLong = false;
         for (const dirent* e; count < FILE_NAME_SLOTS && (e = readdir(d)) != nullptr;) {
             if (isDots(e->d_name) || !isRegularEntry(dir, e) || !isGcodeFile(e->d_name)) continue;
-            // A cut name could not be opened: such a file is left out.
             const size_t len = strlen(e->d_name);
-            if (len >= FILE_NAME_SIZE) {
+            if (!fitsTheList(e->d_name)) {
                 if (!toldTooLong) printf("file name too long, skipped: %.40s...\n", e->d_name);
                 toldTooLong = true;
                 continue;
