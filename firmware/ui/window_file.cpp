@@ -101,14 +101,14 @@ void displayFileList() {
     // A page beyond the list (after the stick changed) starts over.
     if (page_index >= page_index_max) page_index = 0;
     const int rows = page_index == count / 5 ? currentlistfilenum : 5;
-    const uint16_t saved = POINT_COLOR;
+    // The colour stays as the last row left it: the windows after the list
+    // draw in the current colour.
     for (int j = 0; j < rows; ++j) {
         const char* name = getFileName(static_cast<uint16_t>(page_index * 5 + j));
         POINT_COLOR = (j == file_index_num && choose_printfile == 1) ? infpointcolor : 0xFFFF;
         const uint16_t top = static_cast<uint16_t>(61 + 33 * j);
         lcdShowString(34, top, 240, static_cast<uint16_t>(top + 17), name, 16, 1);
     }
-    POINT_COLOR = saved;
 }
 
 void displayFilePageNumber() {
@@ -118,10 +118,8 @@ void displayFilePageNumber() {
     // The number is drawn transparent: clear its box so a new one never
     // lands on the old.
     fillColor(113, 219, 159, 235, infbackcolor);
-    const uint16_t saved = POINT_COLOR;
     POINT_COLOR = infpointcolor;
     showString(115, 221, text, 12);
-    POINT_COLOR = saved;
 }
 
 void scanWindowFile(uint16_t x, uint16_t y) {
