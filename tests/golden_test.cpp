@@ -178,6 +178,8 @@ TEST_F(GoldenWindow, PreviewThenParameterListAndEdit) {
 TEST_F(GoldenScreen, PrintingWindowStatesAndAbout) {
     static const char name[] = "\xe9\xbd\xbf\xe8\xbd\xae_gear.pvk4k";
     preview_file_information.file_name = name;
+    snprintf(preview_file_identity.name, sizeof preview_file_identity.name, "%s", name);
+    preview_file_identity.valid = true;
     printparameter = PrintParameter{};
     printparameter.layer_count = 200;
     printparameter.thumb_width = 60;

@@ -19,6 +19,7 @@
 #include "sandbox_fixture.h"
 #include "ui/parameter_table.h"
 #include "ui/ui.h"
+#include "usb/UsbController.h"
 #include "usb/tf.h"
 
 namespace {
@@ -33,12 +34,15 @@ class PrintFileTest : public SandboxTest {
         fs::create_directories(folder_);
         select("part.pvk4k");
         skipLoadParameter = 0;
+        s_isMounted = 1;  // the stick the file is read from
+        preview_file_identity = PreviewFileIdentity{};
         sim::setShellHandler([this](const char* c) {
             shell_.emplace_back(c, contents());
             return 0;
         });
     }
     void TearDown() override {
+        s_isMounted = 0;
         sim::setShellHandler(nullptr);
         if (printfp != nullptr) fclose(printfp);
         printfp = nullptr;
@@ -141,6 +145,17 @@ TEST_F(PrintFileTest, RefusalsCloseTheFileAndReturnToTheSettingsFolder) {
         {"negative layers", [](PrintParameter& p) { p.layer_count = -1; }, {}, 0},
         {"NaN", [nan](PrintParameter& p) { p.lift_speed1 = nan; }, {}, 0},
         {"infinity", [inf](PrintParameter& p) { p.burnin_range = -inf; }, {}, 0},
+        // Values that would drive the machine outside its envelope.
+        {"below home", [](PrintParameter& p) { p.ZThick = -0.5f; }, {}, 0},
+        {"metre lift",
+         [](PrintParameter& p) {
+             p.lift_distance1 = 1000;
+             p.lift_speed1 = 3e38f;
+         },
+         {},
+         0},
+        {"day-long exposure", [](PrintParameter& p) { p.curing_time = 1e9f; }, {}, 0},
+        {"16-bit layer count", [](PrintParameter& p) { p.layer_count = 65536; }, {}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -207,25 +222,44 @@ TEST_F(PrintFileTest, EditsKeptOnReReadAndWrittenBackAlone) {
 TEST_F(PrintFileTest, HeaderCheckAtPrintStart) {
     PrintFileBuilder f;
     f.thumbnail(10, 5);
-    f.p.layer_count = 70000;  // kept to 16 bits
+    f.p.ZThick = 0.001f;
+    f.p.layer_count = 65535;  // the most the panel counts
     f.layers.push_back({0x35, 0x32, 0xF3});
     write(f.bytes());
     ASSERT_EQ(readPrintparameter(), 1);
     ASSERT_EQ(printFileHeaderCheck(), PRINT_FILE_OK);
     ASSERT_NE(printfp, nullptr);
     EXPECT_EQ(ftell(printfp), 180 + 100);
-    EXPECT_EQ(file_information.total_layer, 70000 % 65536);
+    EXPECT_EQ(file_information.total_layer, 65535);
     ASSERT_NE(display_2K_data, nullptr);
     EXPECT_EQ(display_2K_capacity, 1440u * 2560u * 2u);
     EXPECT_EQ(memcmp(buf1, "Pravik3D", 8), 0);
 
+    // Each of these reads the file again at preview first: the job prints
+    // only the file the preview read.
     std::string bytes = f.bytes();
     bytes[0] = 'p';
     write(bytes);
     EXPECT_EQ(printFileHeaderCheck(), PRINT_FILE_REFUSED);
     EXPECT_EQ(printfp, nullptr);
-    write(bytes.substr(0, 200));
-    EXPECT_EQ(printFileHeaderCheck(), PRINT_FILE_READ_ERROR);
+    auto previewThenStart = [&](const std::string& file) {
+        write(f.bytes());
+        EXPECT_EQ(readPrintparameter(), 1);
+        const auto then = fs::last_write_time(folder_ + "/part.pvk4k");
+        write(file);
+        // Later than a file system's coarsest clock (FAT: 2 s).
+        fs::last_write_time(folder_ + "/part.pvk4k", then + std::chrono::seconds(2));
+        return printFileHeaderCheck();
+    };
+    bytes[0] = 'P';
+    bytes[200] ^= 1;  // same size, but written after the preview
+    EXPECT_EQ(previewThenStart(bytes), PRINT_FILE_REFUSED);
+    EXPECT_EQ(previewThenStart(bytes.substr(0, 200)), PRINT_FILE_REFUSED);
+    // Values changed in memory after the preview are judged again.
+    write(f.bytes());
+    ASSERT_EQ(readPrintparameter(), 1);
+    printparameter.curing_time = 300001;
+    EXPECT_EQ(printFileHeaderCheck(), PRINT_FILE_REFUSED);
     fs::remove(folder_ + "/part.pvk4k");
     EXPECT_EQ(printFileHeaderCheck(), PRINT_FILE_OPEN_ERROR);
     EXPECT_TRUE(inSettingsFolder());

@@ -15,6 +15,8 @@
 #include "print/framebuffer.h"
 #include "print/print.h"
 #include "print/print_file.h"
+#include "print/safety_envelope.h"
+#include "ui/parameter_table.h"
 #include "ui/ui.h"
 #include "usb/tf.h"
 
@@ -148,6 +150,36 @@ void materialTestDisplaySecond(int bar) {
 
 namespace {
 
+PrintParameter testMotion;
+
+// The test's lifts: those of the last print file read, as a read adjusts
+// them. After power-on none was read (every lift would go out at feed 0),
+// and a file may give lifts the test's layer count cannot take: then the
+// parameter table's shortest, slowest lifts at the test file's own layer
+// thickness (micrometres). Null when even those leave the envelope.
+const PrintParameter* materialTestMotion(EnvelopeVerdict& verdict) {
+    const PrintParameter& p = printparameter;
+    testMotion = PrintParameter{};
+    testMotion.layer_count = materialtest.total_layers;
+    testMotion.ZThick = p.ZThick;
+    testMotion.lift_distance1 = p.lift_distance1;
+    testMotion.lift_speed1 = p.lift_speed1;
+    testMotion.lift_distance2 = p.lift_distance2;
+    testMotion.lift_speed2 = p.lift_speed2;
+    testMotion.drop_speed = p.drop_speed;
+    applyReadAdjustments(testMotion);
+    verdict = checkPrintEnvelope(testMotion);
+    if (verdict.inside) return &testMotion;
+    testMotion.ZThick = static_cast<float>(materialtest.Zthick) / 1000.0f;
+    testMotion.lift_distance1 = ParameterAll[6].min;
+    testMotion.lift_speed1 = ParameterAll[7].min;
+    testMotion.lift_distance2 = ParameterAll[8].min;
+    testMotion.lift_speed2 = ParameterAll[9].min;
+    testMotion.drop_speed = ParameterAll[5].min;
+    verdict = checkPrintEnvelope(testMotion);
+    return verdict.inside ? &testMotion : nullptr;
+}
+
 // The job once it has a file: false when it leaves the layer loop.
 bool testLayer(int index) {
     const MaterialTest& m = materialtest;
@@ -155,9 +187,9 @@ bool testLayer(int index) {
     printLine(printLedOff);
     while (checkPrintStatue() == 1) msleep(10);
     if (checkPrintCancel()) return false;
-    if (printTemperatureError()) return printErrorWait(PRINT_TEMP_ERROR), false;
-    if (materialTestDisplayFirst(index) == 0) return printErrorWait(PRINT_DATA_ERROR), false;
-    if (printingCheckUsbStatus() != 1) return printErrorWait(PRINT_DATA_ERROR), false;
+    if (printTemperatureError()) return stopJob(PRINT_TEMP_ERROR);
+    if (materialTestDisplayFirst(index) == 0) return stopJob(PRINT_DATA_ERROR);
+    if (printingCheckUsbStatus() != 1) return stopJob(PRINT_DATA_ERROR);
     const int layer = index + 1;
     file_information.current_layer = static_cast<uint16_t>(layer);
     const bool bottom = layer <= m.bottom_layer;
@@ -168,7 +200,7 @@ bool testLayer(int index) {
     printLine(printLedOn);
     file_information.light_on = 1;
     if (printWait(static_cast<uint32_t>(bottom ? m.bottom_time : m.start_time)) == 1) {
-        return printErrorWait(PRINT_TEMP_ERROR), false;
+        return stopJob(PRINT_TEMP_ERROR);
     }
     if (!bottom) {
         printf("materialtest.end_time = %d\n", m.end_time);
@@ -180,7 +212,7 @@ bool testLayer(int index) {
         for (int bar : {3, 5, 7}) {
             materialTestDisplaySecond(bar);
             if (printWait(static_cast<uint32_t>(interval)) == 1) {
-                return printErrorWait(PRINT_TEMP_ERROR), false;
+                return stopJob(PRINT_TEMP_ERROR);
             }
         }
     }
@@ -209,6 +241,13 @@ int materialTestSyncControl() {
     fclose(printfp);
     printfp = nullptr;
     if (parsed != 1) return endUnstartedJob(0);
+    EnvelopeVerdict verdict;
+    const PrintParameter* motion = materialTestMotion(verdict);
+    if (motion == nullptr) {
+        puts(verdict.reason);
+        return endUnstartedJob(0);
+    }
+    useJobMotion(motion);
 
     setPrintStatus(PRINT_RUNNING);
     actPrintPrepare();

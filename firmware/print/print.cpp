@@ -1,5 +1,6 @@
 #include "print/print.h"
 
+#include <cmath>
 #include <cstdio>
 #include <mutex>
 
@@ -8,6 +9,7 @@
 #include "link/command.h"
 #include "link/status.h"
 #include "print/print_file.h"
+#include "print/safety_envelope.h"
 #include "ui/ui.h"
 #include "usb/tf.h"
 
@@ -18,13 +20,47 @@ FileInformation file_information;
 namespace {
 int print_current_statue = 0;  // guarded by mutex_printerStatus
 
-// A motion line: "G1 Z%f F%f", or with a minus sign for the way down.
-void motionLine(const char* format, float distance, float speed) {
-    char line[kLineSize];
-    snprintf(line, sizeof line, format, static_cast<double>(distance), static_cast<double>(speed));
-    printLine(line);
+// The second line of the envelope: the Z the job has commanded, counted from
+// home by the motion lines actually sent. Print thread only.
+bool zHomed = false;
+double commandedZ = 0;
+// Where the layer cycle takes its lifts from.
+const PrintParameter* jobMotion = &printparameter;
+// Six-decimal lines round each move by at most half a micrometre.
+constexpr double kZSlackMm = 1e-5;
+
+bool refuseMove(const char* line, const char* why) {
+    printf("motion line refused (%s): %s\n", why, line);
+    return false;
 }
+
 }  // namespace
+
+bool printMove(bool down, float distance, float feed) {
+    char line[kLineSize];
+    if (formatMotionLine(line, down, distance, feed) < 0) {
+        return refuseMove("G1", "does not fit a line");
+    }
+    if (!zHomed) return refuseMove(line, "the Z axis is not homed");
+    if (!(distance >= 0) || !(feed >= ENVELOPE_FEED_MIN && feed <= ENVELOPE_FEED_MAX)) {
+        return refuseMove(line, "outside the envelope");
+    }
+    const double target = commandedZ + (down ? -sentDistance(distance) : sentDistance(distance));
+    if (target < -kZSlackMm || target > ENVELOPE_Z_TRAVEL_MM + kZSlackMm) {
+        return refuseMove(line, "outside the Z travel");
+    }
+    if (send_engine_commands(line, 0) != 0) return refuseMove(line, "not sent");
+    commandedZ = target;
+    return true;
+}
+
+void useJobMotion(const PrintParameter* motion) {
+    jobMotion = motion != nullptr ? motion : &printparameter;
+}
+
+double printCommandedZ() {
+    return zHomed ? commandedZ : -1;
+}
 
 void setPrintStatus(int status) {
     std::lock_guard<std::mutex> lock(mutex_printerStatus);
@@ -42,6 +78,11 @@ void printLine(const char* line) {
     send_engine_commands(line, 0);
 }
 
+bool stopJob(int status) {
+    printErrorWait(status);
+    return false;
+}
+
 void initPrintPara() {
     file_information.elapsed_time = 0;
     file_information.button_copy = rOPER_NONE;
@@ -49,6 +90,7 @@ void initPrintPara() {
     file_information.light_on = 0;
     file_information.progress = 0;
     diaplay_pause_print = 0;
+    zHomed = false;  // every job homes before it moves
 }
 
 int checkPrintCancel() {
@@ -118,40 +160,43 @@ void printErrorWait(int status) {
 }
 
 void actPrintPrepare() {
-    for (const char* line :
-         {printSts, printLedOff, printPreStep1, printPreStep2, printPreStep3, printSts}) {
-        printLine(line);
+    for (const char* line : {printSts, printLedOff, printPreStep1, printPreStep2}) printLine(line);
+    if (send_engine_commands(printPreStep3, 0) == 0) {
+        zHomed = true;
+        commandedZ = 0;
     }
+    printLine(printSts);
 }
 
-void actPrintMotorMoveUp() {
+bool actPrintMotorMoveUp() {
+    const PrintParameter& p = *jobMotion;
     printLine(printSts);
     printLine(printLedOff);
-    motionLine("G1 Z%f F%f", printparameter.lift_distance1, printparameter.lift_speed1);
-    motionLine("G1 Z%f F%f", printparameter.lift_distance2 + printparameter.ZThick,
-               printparameter.lift_speed2);
+    return printMove(false, p.lift_distance1, p.lift_speed1) &&
+           printMove(false, p.lift_distance2 + p.ZThick, p.lift_speed2);
 }
 
-void actPrintMotorMoveDown() {
+bool actPrintMotorMoveDown() {
+    const PrintParameter& p = *jobMotion;
     printLine(printSts);
     printLine(printLedOff);
-    motionLine("G1 Z-%f F%f", printparameter.lift_distance1 + printparameter.lift_distance2,
-               printparameter.drop_speed);
+    return printMove(true, p.lift_distance1 + p.lift_distance2, p.drop_speed);
 }
 
 bool endExposure() {
     printLine(printSts);
     printLine(printLedOff);
-    if (printTemperatureError()) return printErrorWait(PRINT_TEMP_ERROR), false;
+    if (printTemperatureError()) return stopJob(PRINT_TEMP_ERROR);
     file_information.light_on = 0;
     return true;
 }
 
 bool liftAndReturn() {
-    actPrintMotorMoveUp();
+    // A lift refused leaves the platform where it is: no return move follows.
+    if (!actPrintMotorMoveUp()) return stopJob(PRINT_DATA_ERROR);
     while (checkPrintStatue() == 1) msleep(10);
     if (checkPrintCancel()) return false;
-    actPrintMotorMoveDown();
+    if (!actPrintMotorMoveDown()) return stopJob(PRINT_DATA_ERROR);
     return true;
 }
 
@@ -181,7 +226,18 @@ void printEndCommand() {
     printfp = nullptr;
     printLine(printLedOff);
     printLine(printPreStep2);
-    printLine(printEndStep1);
+    // The raise is clamped to the travel left, so stopping can never itself
+    // leave the envelope (nor be refused and stop again).
+    if (!zHomed) return;
+    const double room = ENVELOPE_Z_TRAVEL_MM - commandedZ;
+    if (room >= ENVELOPE_END_RAISE_MM) {
+        if (send_engine_commands(printEndStep1, 0) == 0) commandedZ += ENVELOPE_END_RAISE_MM;
+    } else if (room >= 0.000001) {
+        char line[kLineSize];
+        const double rest = std::floor(room * 1e6) / 1e6;
+        snprintf(line, sizeof line, "G0 Z%f F300", rest);
+        if (send_engine_commands(line, 0) == 0) commandedZ += rest;
+    }
 }
 
 namespace {
@@ -191,9 +247,9 @@ bool printLayer() {
     const PrintParameter& p = printparameter;
     printLine(printSts);
     printLine(printLedOff);
-    if (printTemperatureError()) return printErrorWait(PRINT_TEMP_ERROR), false;
-    if (displayPicData2K(printfp) != 1) return printErrorWait(PRINT_DATA_ERROR), false;
-    if (printingCheckUsbStatus() != 1) return printErrorWait(PRINT_DATA_ERROR), false;
+    if (printTemperatureError()) return stopJob(PRINT_TEMP_ERROR);
+    if (displayPicData2K(printfp) != 1) return stopJob(PRINT_DATA_ERROR);
+    if (printingCheckUsbStatus() != 1) return stopJob(PRINT_DATA_ERROR);
     file_information.current_layer = static_cast<uint16_t>(file_information.current_layer + 1);
     const bool bottom = static_cast<float>(file_information.current_layer) <= p.bottom_layers;
     printWait(floatToU32(bottom ? p.b_stable_time : p.stable_time));
@@ -201,7 +257,7 @@ bool printLayer() {
     printLine(printLedOn);
     file_information.light_on = 1;
     if (printWait(floatToU32(bottom ? p.burnin_time : p.curing_time)) == 1) {
-        return printErrorWait(PRINT_TEMP_ERROR), false;
+        return stopJob(PRINT_TEMP_ERROR);
     }
     return endExposure() && liftAndReturn();
 }
@@ -211,6 +267,7 @@ bool printLayer() {
 int printSyncControl() {
     setPrintStatus(PRINT_PRE);
     initPrintPara();
+    useJobMotion(nullptr);
     printf("1 setPrintStatus(PRINT_PRE) %d\n", getPrintStatus());
     const int check = printFileHeaderCheck();
     if (check != PRINT_FILE_OK) return endUnstartedJob(check);

@@ -63,9 +63,22 @@ int printingCheckUsbStatus();
 // Sets `status` and waits for the cancel request; the light is already off.
 void printErrorWait(int status);
 void actPrintPrepare();
-void actPrintMotorMoveUp();
-void actPrintMotorMoveDown();
+// The lift and the return of the layer cycle; false when a line would leave
+// the envelope or did not go out (nothing further is sent).
+bool actPrintMotorMoveUp();
+bool actPrintMotorMoveDown();
 void printEndCommand();
+// One motion line, sent only when it keeps the commanded Z inside the
+// envelope from a homed axis at an envelope feed.
+bool printMove(bool down, float distance, float feed);
+// The lifts of the layer cycle come from printparameter, or from `motion`
+// while it is given (the material test's own, when no print file gave any).
+struct PrintParameter;
+void useJobMotion(const PrintParameter* motion);
+// The Z the job has commanded from home, -1 before it homed.
+double printCommandedZ();
+// Ends a layer loop with the error wait for `status`; always false.
+bool stopJob(int status);
 // The light off after an exposure and the temperature checked; false (after
 // the error wait) when the job has to stop.
 bool endExposure();

@@ -17,11 +17,14 @@
 #include "print/layer_code.h"
 #include "print/print.h"
 #include "print/print_time.h"
+#include "print/safety_envelope.h"
 #include "ui/parameter_table.h"
 #include "ui/ui.h"
+#include "usb/UsbController.h"
 #include "usb/tf.h"
 
 PrintParameter printparameter;
+PreviewFileIdentity preview_file_identity;
 PreviewFileInformation preview_file_information;
 OpenFileInf open_file_inf;
 FILE* printfp = nullptr;
@@ -68,6 +71,20 @@ void fillOpenFileInf(const struct stat& st) {
     timeText(st.st_atime, open_file_inf.atime);
     timeText(st.st_mtime, open_file_inf.mtime);
     timeText(st.st_ctime, open_file_inf.ctime);
+}
+
+int64_t mtimeNs(const struct stat& st) {
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// Remembers the file just read, under the stick count it was read under.
+void rememberPreviewedFile(const char* name, const struct stat& st, uint32_t stick) {
+    PreviewFileIdentity& id = preview_file_identity;
+    if (name != id.name) snprintf(id.name, sizeof id.name, "%s", name);
+    id.size = static_cast<int64_t>(st.st_size);
+    id.mtime_ns = mtimeNs(st);
+    id.stick = stick;
+    id.valid = true;
 }
 
 bool interpretedFloatsFinite(const PrintParameter& p) {
@@ -156,24 +173,49 @@ uint8_t readPrintparameter() {
     struct stat st {};
     if (stat(name, &st) == 0) fillOpenFileInf(st);
     closePrintFile();
+    // Edits are kept only for the file they were made on.
+    const bool keepEdits = skipLoadParameter == 1;
+    const uint32_t stick = usb_stick_changes;
+    const char* const changed = "print file changed since its preview";
+    if (keepEdits && (!previewStickPresent() || strcmp(name, preview_file_identity.name) != 0)) {
+        return static_cast<uint8_t>(refuse(PRINT_FILE_OPEN_ERROR, changed));
+    }
     printfp = fopen(name, "rb");
     if (printfp == nullptr)
         return static_cast<uint8_t>(refuse(3, "read pagedetail data open error"));
+    struct stat opened {};
+    if (fstat(fileno(printfp), &opened) != 0 || (keepEdits && !isPreviewedFile(opened))) {
+        return static_cast<uint8_t>(refuse(PRINT_FILE_OPEN_ERROR, changed));
+    }
 
     PrintParameter block;
     const char* message = nullptr;
     const int result = readPrintHeader(printfp, block, preview_file_information.pic, &message);
     if (result != PRINT_FILE_OK) return static_cast<uint8_t>(refuse(result, message));
-    if (skipLoadParameter != 1) printparameter = block;
+    if (!keepEdits) printparameter = block;
     recomputeBottomLayers(printparameter);
+    const EnvelopeVerdict verdict = judgePrintParameters(printparameter);
+    if (!verdict.inside) return static_cast<uint8_t>(refuse(PRINT_FILE_REFUSED, verdict.reason));
 
     drawtThumbnail(20, 60, static_cast<uint16_t>(block.thumb_width),
                    static_cast<uint16_t>(block.thumb_height));
     actPrintTimeCalculate();
     closePrintFile();
     bindParameterAll(printparameter);
+    rememberPreviewedFile(name, opened, stick);
     changeDirectory(Velmor30Path);
     return 1;
+}
+
+bool previewStickPresent() {
+    return preview_file_identity.valid && UsbController_IsMounted() == 1 &&
+           usb_stick_changes == preview_file_identity.stick;
+}
+
+bool isPreviewedFile(const struct stat& st) {
+    const PreviewFileIdentity& id = preview_file_identity;
+    return previewStickPresent() && static_cast<int64_t>(st.st_size) == id.size &&
+           mtimeNs(st) == id.mtime_ns;
 }
 
 int prePrintDataInf() {
@@ -187,8 +229,10 @@ void releaseLayerBuffer() {
 }
 
 int printFileHeaderCheck() {
-    const char* name = preview_file_information.file_name;
-    if (name == nullptr) return refuse(PRINT_FILE_OPEN_ERROR, "no print file selected");
+    if (!preview_file_identity.valid) {
+        return refuse(PRINT_FILE_OPEN_ERROR, "no print file selected");
+    }
+    const char* name = preview_file_identity.name;
     const int res = changeDirectory(pravik_file_path);
     printf("res = %d\n", res);
     char cwd[512] = "";
@@ -209,6 +253,14 @@ int printFileHeaderCheck() {
         }
     }
     printf("open %s file\n", name);
+    // The parameters in memory belong to the previewed file: never print
+    // another file with them, nor values that would leave the envelope.
+    struct stat st {};
+    if (fstat(fileno(printfp), &st) != 0 || !isPreviewedFile(st)) {
+        return refuse(PRINT_FILE_REFUSED, "print file changed since its preview");
+    }
+    const EnvelopeVerdict verdict = judgePrintParameters(printparameter);
+    if (!verdict.inside) return refuse(PRINT_FILE_REFUSED, verdict.reason);
 
     // No record may exceed the frame, so a larger buffer would never be used.
     uint32_t capacity = layerBufferCapacity(printparameter);
@@ -238,11 +290,22 @@ int printFileHeaderCheck() {
 }
 
 int writePrintparameterToFile() {
-    const char* name = preview_file_information.file_name;
+    // Only into the file the preview read, on the stick it was read from:
+    // after a pull or a swap nothing is written anywhere.
+    if (!previewStickPresent()) {
+        puts("open file error");
+        return 0;
+    }
+    const char* name = preview_file_identity.name;
     platformShell("mount -o remount,rw /opt/usb");
     changeDirectory(pravik_file_path);
     int written = 0;
-    FILE* fp = name != nullptr ? fopen(name, "rb+") : nullptr;
+    FILE* fp = fopen(name, "rb+");
+    struct stat st {};
+    if (fp != nullptr && (fstat(fileno(fp), &st) != 0 || !isPreviewedFile(st))) {
+        fclose(fp);
+        fp = nullptr;
+    }
     if (fp == nullptr) {
         puts("open file error");
     } else {
@@ -254,6 +317,12 @@ int writePrintparameterToFile() {
             written = 1;
         } else {
             puts("write file error");
+        }
+        // The save changed the file's time; a failed one leaves it unknown.
+        if (written == 1 && stat(name, &st) == 0) {
+            rememberPreviewedFile(name, st, preview_file_identity.stick);
+        } else {
+            preview_file_identity.valid = false;
         }
     }
     platformShell("sync");

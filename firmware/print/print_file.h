@@ -6,9 +6,13 @@
 // layer_count records of a 32-bit byte count and that many code bytes.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+#include "usb/tf.h"
 
 constexpr char PRINT_FILE_MAGIC[8] = {'P', 'r', 'a', 'v', 'i', 'k', '3', 'D'};
 constexpr size_t PRINT_FILE_MAGIC_SIZE = 8;
@@ -80,7 +84,19 @@ struct OpenFileInf {
     char ctime[32];
 };
 
+// The file the last successful preview read read, as it was then. Saving
+// writes only into this file and a job prints only this file: the same name
+// on the same stick (no insert or pull since), the same size and time.
+struct PreviewFileIdentity {
+    bool valid = false;
+    char name[FILE_NAME_SIZE] = "";
+    int64_t size = 0;
+    int64_t mtime_ns = 0;
+    uint32_t stick = 0;  // usb_stick_changes at the read
+};
+
 extern PrintParameter printparameter;
+extern PreviewFileIdentity preview_file_identity;
 extern PreviewFileInformation preview_file_information;
 extern OpenFileInf open_file_inf;
 extern FILE* printfp;  // preview reader and print thread, never at once
@@ -116,6 +132,13 @@ int readPrintHeader(FILE* fp, PrintParameter& block, uint8_t (&thumb)[PREVIEW_TH
 
 // bottom_layers from burnin_range and ZThick, as every read does.
 void recomputeBottomLayers(PrintParameter& p);
+
+// True while the stick of the preview read is mounted and has not been
+// pulled or swapped since.
+bool previewStickPresent();
+// True when `st`, the status of an open file, is that of the previewed file
+// and its stick is still there.
+bool isPreviewedFile(const struct stat& st);
 
 // The preview read of the selected file (entry page_index * 5 + file_index_num).
 uint8_t readPrintparameter();

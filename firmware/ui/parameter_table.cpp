@@ -15,15 +15,27 @@ ParameterEntry ParameterAll[PARAMETER_COUNT] = {
     {0, 10, 1, 10, 300, nullptr, 0, "Lift Speed2"},
 };
 
-void bindParameterAll(PrintParameter& p) {
-    float* const fields[PARAMETER_COUNT] = {
-        &p.curing_time, &p.burnin_time,    &p.stable_time, &p.burnin_range,   &p.b_stable_time,
-        &p.drop_speed,  &p.lift_distance1, &p.lift_speed1, &p.lift_distance2, &p.lift_speed2,
-    };
-    for (int i = 0; i < PARAMETER_COUNT; ++i) ParameterAll[i].value = fields[i];
+namespace {
+// The field each row edits, in row order.
+constexpr float PrintParameter::*kRowFields[PARAMETER_COUNT] = {
+    &PrintParameter::curing_time,    &PrintParameter::burnin_time,
+    &PrintParameter::stable_time,    &PrintParameter::burnin_range,
+    &PrintParameter::b_stable_time,  &PrintParameter::drop_speed,
+    &PrintParameter::lift_distance1, &PrintParameter::lift_speed1,
+    &PrintParameter::lift_distance2, &PrintParameter::lift_speed2,
+};
+}  // namespace
+
+void applyReadAdjustments(PrintParameter& p) {
     if (p.drop_speed < 1) p.drop_speed = p.lift_speed2;
-    for (ParameterEntry& e : ParameterAll) {
-        if (*e.value < e.min) *e.value = e.min;
-        e.reference = *e.value;
+    for (int i = 0; i < PARAMETER_COUNT; ++i) {
+        float& value = p.*kRowFields[i];
+        if (value < ParameterAll[i].min) value = ParameterAll[i].min;
     }
+}
+
+void bindParameterAll(PrintParameter& p) {
+    for (int i = 0; i < PARAMETER_COUNT; ++i) ParameterAll[i].value = &(p.*kRowFields[i]);
+    applyReadAdjustments(p);
+    for (ParameterEntry& e : ParameterAll) e.reference = *e.value;
 }

@@ -19,6 +19,10 @@ struct ParameterEntry {
 constexpr int PARAMETER_COUNT = 10;
 extern ParameterEntry ParameterAll[PARAMETER_COUNT];
 
-// Binds the rows to `p`, takes lift_speed2 for a drop_speed below 1, raises
-// values below their row's minimum and records every value as the reference.
+// What every read does to a block: lift_speed2 for a drop_speed below 1, and
+// values below their row's minimum raised to it.
+void applyReadAdjustments(PrintParameter& p);
+
+// Binds the rows to `p`, applies the read adjustments and records every value
+// as the reference.
 void bindParameterAll(PrintParameter& p);

@@ -107,14 +107,21 @@ void actDispalyInfo() {
             displayWindowFile();
             break;
         case INDEX_WINDOW_DETAIL:
-            if (USB_detected == 1) return;
-            displayWindowDetail();
+        case INDEX_WINDOW_DETAILMORE:
+        case INDEX_WINDOW_PARAMETEREDIT:
+        case INDEX_WINDOW_PARAMETERSAVE:
+            // The file's windows follow its stick: pulled or swapped, they
+            // become the preview's open-error picture.
+            if (previewStickChanged() && (USB_detected != 1 || usb_device_out != 1)) {
+                previewStickGone();
+            } else if (current_window_ID != INDEX_WINDOW_DETAILMORE) {
+                return;
+            }
             break;
         case INDEX_WINDOW_LED: displayWindowLED(); break;
         case INDEX_WINDOW_LEDPWM: displayWindowLEDPWM(); break;
         case INDEX_WINDOW_SETTING:
         case INDEX_WINDOW_ABOUT:
-        case INDEX_WINDOW_DETAILMORE:
         case INDEX_WINDOW_MORE: break;
         default: return;
     }

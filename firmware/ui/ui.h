@@ -95,6 +95,11 @@ uint8_t checkFileNameData(uint8_t row);
 [[noreturn]] void ledTest1();
 
 void displayWindowDetail();
+// The stick of the preview was pulled or swapped since it was drawn.
+bool previewStickChanged();
+// The preview and the parameter windows after that: the open-error picture,
+// and the next touch goes home.
+void previewStickGone();
 void preFilePrintInf();
 void scanWindowDetail(uint16_t x, uint16_t y);
 void displayWindowDetailmore();

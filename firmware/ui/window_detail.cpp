@@ -13,6 +13,7 @@
 #include "ui/parameter_table.h"
 #include "ui/picture_records.h"
 #include "ui/ui.h"
+#include "usb/UsbController.h"
 
 uint8_t file_page_open_error = 0;
 uint8_t temperature_error_disable_print = 0;
@@ -22,6 +23,9 @@ uint8_t parameterSaveOption = 255;
 float parameterEdited = 0;
 
 namespace {
+
+// The stick count when the preview was last read.
+uint32_t previewStick = 0;
 
 // Changed when the values differ in their first decimal.
 bool rowChanged(const ParameterEntry& e) {
@@ -58,6 +62,7 @@ int parameterRowAt(uint16_t x, uint16_t y) {
 void displayWindowDetail() {
     if (USB_detected == 1 && enter_detial == 1) {
         usb_device_out = 0;
+        previewStick = usb_stick_changes;
         drawFullBackPic(gImage_detail);
         if (prePrintDataInf() != 0) {
             preFilePrintInf();
@@ -66,10 +71,18 @@ void displayWindowDetail() {
             file_page_open_error = 1;
         }
     } else {
-        usb_device_out = 1;
-        enter_detial = 0;
-        drawHalfPic(40, 40, gImage_filepageopenerror);
+        previewStickGone();
     }
+}
+
+bool previewStickChanged() {
+    return USB_detected != 1 || usb_stick_changes != previewStick;
+}
+
+void previewStickGone() {
+    usb_device_out = 1;
+    enter_detial = 0;
+    drawHalfPic(40, 40, gImage_filepageopenerror);
 }
 
 void preFilePrintInf() {
@@ -149,6 +162,10 @@ void displayWindowDetailmore() {
 }
 
 void scanWindowDetailmore(uint16_t x, uint16_t y) {
+    if (usb_device_out == 1) {
+        requestWindow(INDEX_WINDOW_HOME);
+        return;
+    }
     parameterSaveOption = 255;
     if (parameterChanged == 1) {
         if (y > 212 && y <= 239) {
@@ -188,6 +205,10 @@ void displayWindowParameterEdit() {
 }
 
 void scanWindowParameterEdit(uint16_t x, uint16_t y) {
+    if (usb_device_out == 1) {
+        requestWindow(INDEX_WINDOW_HOME);
+        return;
+    }
     if (parameterEditOption >= PARAMETER_COUNT) return;
     const ParameterEntry& e = ParameterAll[parameterEditOption];
     float step = 0;
@@ -218,6 +239,10 @@ void displayWindowParameterSave() {
 }
 
 void scanWindowParameterSave(uint16_t x, uint16_t y) {
+    if (usb_device_out == 1) {
+        requestWindow(INDEX_WINDOW_HOME);
+        return;
+    }
     if (hit(pic_parametersaveyes, x, y)) {
         if (rowsBound()) {
             if (parameterSaveOption == 1 || parameterSaveOption == 2) {

@@ -53,9 +53,8 @@ void displayPrintInformation() {
                            static_cast<uint16_t>(printparameter.thumb_width),
                            static_cast<uint16_t>(printparameter.thumb_height));
         }
-        if (preview_file_information.file_name != nullptr) {
-            boxText(pic_inf_printfilename, preview_file_information.file_name);
-        }
+        // The job's own name: the list may have been rescanned since.
+        if (preview_file_identity.valid) boxText(pic_inf_printfilename, preview_file_identity.name);
     }
     POINT_COLOR = infpointcolor;
 
