@@ -118,6 +118,10 @@ TEST(PrintTime, WorkedExampleAndDegenerateSpeeds) {
     f.p.layer_count = 0;
     f.p.lift_speed1 = 60;
     EXPECT_EQ(printTimeEstimate(f.p), 150000u - 40000u);  // bottom layers beyond the count
+    // Layers times their time past 32 bits saturate instead of wrapping.
+    f.p.stable_time = 100000;
+    f.p.layer_count = 65535;
+    EXPECT_EQ(printTimeEstimate(f.p), UINT32_MAX);
     EXPECT_EQ(floatToU32(std::numeric_limits<float>::quiet_NaN()), 0u);
     EXPECT_EQ(floatToU32(-3.5f), 0u);
     EXPECT_EQ(floatToU32(5e9f), UINT32_MAX);

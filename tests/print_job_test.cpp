@@ -216,6 +216,30 @@ TEST(PrintFigures, CountDownSwitchesToTheMeasuredTotalEveryFiftyLayers) {
 
     file_information.total_layer = 0;
     EXPECT_EQ(calcProgress(), 0);
+
+    // Long prints: the true hours, never wrapped; clamped where the box ends.
+    file_information.current_layer = 10;
+    file_information.elapsed_time = 0;
+    file_information.print_times = (278 * 60 + 40) * 60000u;
+    calcCountDownTime();
+    EXPECT_EQ(Remaining_hours, 278);
+    EXPECT_EQ(Remaining_minutes, 40);
+    adjustprinttimestatue = 1;
+    file_information.current_layer = 50;
+    printparameter.layer_count = 65535;
+    file_information.elapsed_time = 70000;  // 70,000 x 65,535 passes 32 bits
+    calcCountDownTime();
+    EXPECT_EQ(print_total_time, 91749000u);
+    EXPECT_EQ(Remaining_hours, 9999);
+    EXPECT_EQ(Remaining_minutes, 59);
+    file_information.elapsed_time = 256 * 3600 + 61;
+    calcCountUpTime();
+    EXPECT_EQ(cp_time_hours, 256);
+    EXPECT_EQ(cp_time_minutes, 1);
+    file_information.elapsed_time = UINT32_MAX;
+    calcCountUpTime();
+    EXPECT_EQ(cp_time_hours, 9999);
+    EXPECT_EQ(cp_time_seconds, 59);
     file_information.total_layer = 200;
     file_information.current_layer = 51;
     EXPECT_EQ(calcProgress(), 25);

@@ -1,5 +1,6 @@
 #include "print/print_time.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/global_data.h"
@@ -10,8 +11,10 @@
 
 uint32_t print_total_time = 0;
 uint8_t adjustprinttimestatue = 1;
-uint8_t cp_time_hours = 0, cp_time_minutes = 0, cp_time_seconds = 0;
-uint8_t Remaining_hours = 0, Remaining_minutes = 0;
+std::atomic<uint16_t> cp_time_hours{0};
+std::atomic<uint8_t> cp_time_minutes{0}, cp_time_seconds{0};
+std::atomic<uint16_t> Remaining_hours{0};
+std::atomic<uint8_t> Remaining_minutes{0};
 int32_t pre_paused_get_time = 0;
 timeval tv3{};
 
@@ -21,8 +24,10 @@ uint32_t printTimeEstimate(const PrintParameter& p) {
     const float perLayer = p.stable_time + p.lift_distance1 * 120000 / p.lift_speed1 +
                            p.lift_distance2 * 120000 / p.lift_speed2 +
                            p.ZThick * 60000 / p.lift_speed2;
-    const uint32_t layers = static_cast<uint32_t>(p.layer_count);
-    uint32_t t = floatToU32(perLayer) * layers;
+    // Saturated, not wrapped: a long print must not read as a short one.
+    const uint64_t allLayers =
+        uint64_t{floatToU32(perLayer)} * static_cast<uint32_t>(std::max(p.layer_count, 0));
+    uint32_t t = static_cast<uint32_t>(std::min<uint64_t>(allLayers, UINT32_MAX));
     t = floatToU32(static_cast<float>(t) + p.burnin_time * p.bottom_layers);
     t = floatToU32(static_cast<float>(t) +
                    p.curing_time * (static_cast<float>(p.layer_count) - p.bottom_layers));
@@ -48,9 +53,15 @@ uint16_t getTotalLayers() {
     return file_information.total_layer;
 }
 
+namespace {
+// The most the printing window's boxes show: "9999 H 59 M", "9999:59:59".
+constexpr uint32_t kShownHoursMax = 9999;
+}  // namespace
+
 void calcCountUpTime() {
-    const uint32_t e = file_information.elapsed_time;
-    cp_time_hours = static_cast<uint8_t>(e / 3600);
+    const uint32_t e =
+        std::min<uint32_t>(file_information.elapsed_time, kShownHoursMax * 3600 + 3599);
+    cp_time_hours = static_cast<uint16_t>(e / 3600);
     cp_time_minutes = static_cast<uint8_t>(e % 3600 / 60);
     cp_time_seconds = static_cast<uint8_t>(e % 60);
 }
@@ -62,11 +73,15 @@ void calcCountDownTime() {
     if (layer < 50) print_total_time = file_information.print_times / 1000;
     if (layer % 50 == 0 && layer != 0 && adjustprinttimestatue == 1) {
         adjustprinttimestatue = 0;
-        print_total_time = elapsed * total / layer;
+        // In 64 bits: 18 h at 65,535 layers already pass 32.
+        print_total_time = static_cast<uint32_t>(
+            std::min<uint64_t>(uint64_t{elapsed} * total / layer, UINT32_MAX));
     }
     if (layer % 50 != 0) adjustprinttimestatue = 1;
-    const uint32_t left = elapsed <= print_total_time ? (print_total_time - elapsed) / 60 : 0;
-    Remaining_hours = static_cast<uint8_t>(left / 60);
+    const uint32_t left =
+        std::min<uint32_t>(elapsed <= print_total_time ? (print_total_time - elapsed) / 60 : 0,
+                           kShownHoursMax * 60 + 59);
+    Remaining_hours = static_cast<uint16_t>(left / 60);
     Remaining_minutes = static_cast<uint8_t>(left % 60);
 }
 

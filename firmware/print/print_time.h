@@ -11,8 +11,13 @@ struct PrintParameter;
 
 extern uint32_t print_total_time;      // s, the count-down's working total
 extern uint8_t adjustprinttimestatue;  // 1: the next multiple of 50 re-estimates
-extern uint8_t cp_time_hours, cp_time_minutes, cp_time_seconds;
-extern uint8_t Remaining_hours, Remaining_minutes;
+// The count-up and the count-down; hours beyond 9999 show as 9999:59:59 and
+// 9999 H 59 M, the most their boxes hold. Atomics: the simulator's control
+// server reads them.
+extern std::atomic<uint16_t> cp_time_hours;
+extern std::atomic<uint8_t> cp_time_minutes, cp_time_seconds;
+extern std::atomic<uint16_t> Remaining_hours;
+extern std::atomic<uint8_t> Remaining_minutes;
 extern int32_t pre_paused_get_time;
 extern timeval tv3;  // the last refresh in a paused state
 

@@ -75,10 +75,11 @@ void displayPrintInformation() {
     if (file_information.print_times == 0) {
         showString(pic_inf_remaintime.x_start, pic_inf_remaintime.y_start, "--H --M", 16);
     } else {
-        snprintf(text, sizeof text, "%d H %d M", Remaining_hours, Remaining_minutes);
+        snprintf(text, sizeof text, "%d H %d M", Remaining_hours.load(), Remaining_minutes.load());
         boxText(pic_inf_remaintime, text);
     }
-    snprintf(text, sizeof text, "%02d:%02d:%02d", cp_time_hours, cp_time_minutes, cp_time_seconds);
+    snprintf(text, sizeof text, "%02d:%02d:%02d", cp_time_hours.load(), cp_time_minutes.load(),
+             cp_time_seconds.load());
     boxText(pic_inf_counttime, text);
     snprintf(text, sizeof text, "%d/%d", getPrintedLayers(), getTotalLayers());
     boxText(pic_inf_layer, text);
