@@ -17,6 +17,7 @@
 #include "print/material_test.h"
 #include "print/print.h"
 #include "print/print_file.h"
+#include "print/print_time.h"
 #include "sim_platform.h"
 #include "touch/lcdtp.h"
 #include "ui/ui.h"
@@ -67,6 +68,10 @@ json firmwareState() {
         {"total_layer", file_information.total_layer.load()},
         {"light_on", file_information.light_on.load()},
         {"material_test", material_test.load()},
+        {"Remaining_hours", Remaining_hours.load()},
+        {"Remaining_minutes", Remaining_minutes.load()},
+        {"cp_time_hours", cp_time_hours.load()},
+        {"usb_stick_changes", usb_stick_changes.load()},
         {"file_name_list",
          fileNameListCopy(usb_file_count.load() <= FILE_NAME_SLOTS ? usb_file_count.load() : 0)},
     };
@@ -87,12 +92,16 @@ json boardState(const BoardSnapshot& s) {
         {"reported_temperature", s.reported_temperature},
         {"lines_received", s.lines_received},
         {"light_on_ms", s.light_on_ms},
+        {"z_lowest", s.z_lowest},
+        {"z_highest", s.z_highest},
+        {"longest_light_ms", s.longest_light_ms},
         {"usb",
          [] {
              const UsbState u = usbStick().state();
              return json{{"inserted", u.inserted},
                          {"mounted", u.mounted},
                          {"read_only", u.readOnly},
+                         {"unmountable", u.unmountable},
                          {"dir", u.dir}};
          }()},
         {"faults",
@@ -249,6 +258,7 @@ struct HttpApi::Impl {
         });
         server.Post("/api/usb/insert", [this](const httplib::Request& req, httplib::Response& res) {
             std::string dir = world.stickDir;
+            bool unmountable = false;
             if (!req.body.empty()) {
                 const json body = json::parse(req.body, nullptr, false);
                 if (!body.is_object()) return badRequest(res, "body must be a JSON object");
@@ -256,11 +266,17 @@ struct HttpApi::Impl {
                     if (!body["dir"].is_string()) return badRequest(res, "dir must be a string");
                     dir = body["dir"].get<std::string>();
                 }
+                if (body.contains("unmountable")) {
+                    if (!body["unmountable"].is_boolean()) {
+                        return badRequest(res, "unmountable must be true or false");
+                    }
+                    unmountable = body["unmountable"].get<bool>();
+                }
             }
             if (dir.empty()) return badRequest(res, "no stick folder: give {\"dir\":...}");
             if (dir[0] != '/') return badRequest(res, "dir must be an absolute path");
             std::string error;
-            if (!usbStick().insert(dir, error)) return badRequest(res, error);
+            if (!usbStick().insert(dir, error, unmountable)) return badRequest(res, error);
             world.stickDir = dir;
             reply(res, boardState(world.board.snapshot()));
         });

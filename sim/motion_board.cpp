@@ -149,9 +149,21 @@ double MotionBoard::zAt(int64_t now_us) const {
 }
 
 void MotionBoard::lightSwitch(bool on, int64_t now_us) {
-    if (light_ && !on) lightTotal_us_ += static_cast<uint64_t>(now_us - lightSince_us_);
+    if (light_ && !on) {
+        const auto span = static_cast<uint64_t>(now_us - lightSince_us_);
+        lightTotal_us_ += span;
+        lightLongest_us_ = std::max(lightLongest_us_, span);
+    }
     if (!light_ && on) lightSince_us_ = now_us;
     light_ = on;
+}
+
+void MotionBoard::moveTo(double target, int64_t dur_us) {
+    segments_.push_back({queueEnd_us_, queueEnd_us_ + dur_us, zEnd_, target});
+    queueEnd_us_ += dur_us;
+    zEnd_ = target;
+    zLowest_ = std::min(zLowest_, target);
+    zHighest_ = std::max(zHighest_, target);
 }
 
 std::string MotionBoard::statusReply() const {
@@ -179,16 +191,10 @@ BoardReply MotionBoard::handleLine(const std::string& line) {
         if (w.get('F', v) && v > 0) feed_ = v;
         if (w.get('Z', v)) {
             const double target = absolute_ ? v : zEnd_ + v;
-            const int64_t dur = moveUs(target - zEnd_, feed_);
-            segments_.push_back({queueEnd_us_, queueEnd_us_ + dur, zEnd_, target});
-            queueEnd_us_ += dur;
-            zEnd_ = target;
+            moveTo(target, moveUs(target - zEnd_, feed_));
         }
     } else if (c == "G28") {
-        const int64_t dur = moveUs(zEnd_, kHomingFeed);
-        segments_.push_back({queueEnd_us_, queueEnd_us_ + dur, zEnd_, 0.0});
-        queueEnd_us_ += dur;
-        zEnd_ = 0;
+        moveTo(0.0, moveUs(zEnd_, kHomingFeed));
         homed_ = true;
         reply.at_us = queueEnd_us_;
     } else if (c == "G92") {
@@ -240,8 +246,11 @@ BoardSnapshot MotionBoard::snapshot() const {
     s.temperature = temperature_;
     s.reported_temperature = faults_.sensor_failure ? -10 : temperature_;
     s.lines_received = lines_;
-    s.light_on_ms =
-        (lightTotal_us_ + (light_ ? static_cast<uint64_t>(now - lightSince_us_) : 0)) / 1000;
+    const uint64_t lit = light_ ? static_cast<uint64_t>(now - lightSince_us_) : 0;
+    s.light_on_ms = (lightTotal_us_ + lit) / 1000;
+    s.longest_light_ms = std::max(lightLongest_us_, lit) / 1000;
+    s.z_lowest = zLowest_;
+    s.z_highest = zHighest_;
     s.faults = faults_;
     return s;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "print/safety_envelope.h"
 #include "trace.h"
 
 namespace sim {
@@ -36,6 +37,11 @@ struct BoardSnapshot {
     int reported_temperature = 0;  // what "M105" says
     uint64_t lines_received = 0;
     uint64_t light_on_ms = 0;  // light-on time so far, firmware ms
+    // What the board was asked to do since it started: the lowest and the
+    // highest Z a move ended at, the longest the light was on at once.
+    double z_lowest = 0;
+    double z_highest = 0;
+    uint64_t longest_light_ms = 0;
     BoardFaults faults;
 };
 
@@ -47,8 +53,8 @@ struct BoardReply {
 
 class MotionBoard {
   public:
-    static constexpr double kHomingFeed = 300.0;  // mm/min
-    static constexpr double kZMax = 180.0;
+    static constexpr double kHomingFeed = 300.0;           // mm/min
+    static constexpr double kZMax = ENVELOPE_Z_TRAVEL_MM;  // the Zmax switch
 
     explicit MotionBoard(Trace* trace = nullptr);
     ~MotionBoard();
@@ -73,10 +79,11 @@ class MotionBoard {
     };
 
     void serve(int fd);
-    bool waitUntil(int64_t at_us) const;        // false when stopped meanwhile
-    double zAt(int64_t now_us) const;           // lock held
-    void lightSwitch(bool on, int64_t now_us);  // lock held
-    std::string statusReply() const;            // lock held
+    bool waitUntil(int64_t at_us) const;         // false when stopped meanwhile
+    double zAt(int64_t now_us) const;            // lock held
+    void lightSwitch(bool on, int64_t now_us);   // lock held
+    void moveTo(double target, int64_t dur_us);  // lock held
+    std::string statusReply() const;             // lock held
 
     Trace* trace_;
     mutable std::mutex lock_;
@@ -89,6 +96,9 @@ class MotionBoard {
     bool light_ = false;
     int64_t lightSince_us_ = 0;
     uint64_t lightTotal_us_ = 0;
+    uint64_t lightLongest_us_ = 0;
+    double zLowest_ = 0;
+    double zHighest_ = 0;
     int intensity_ = 0;
     int storedIntensity_ = 0;
     int fan_ = 0;

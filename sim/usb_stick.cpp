@@ -41,7 +41,7 @@ void UsbStick::event(const std::string& message) {
     if (sockets_[1] >= 0) (void)!send(sockets_[1], message.data(), message.size(), 0);
 }
 
-bool UsbStick::insert(const std::string& dir, std::string& error) {
+bool UsbStick::insert(const std::string& dir, std::string& error, bool unmountable) {
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
         error = "no such folder: " + dir;
@@ -57,6 +57,7 @@ bool UsbStick::insert(const std::string& dir, std::string& error) {
         return false;
     }
     state_.inserted = true;
+    state_.unmountable = unmountable;
     state_.dir = fs::absolute(dir).lexically_normal().string();
     // The disk and its first partition appear, each with its event.
     std::ofstream(root_ + "/dev/sda");
@@ -92,7 +93,10 @@ int UsbStick::shell(const char* command) {
     std::error_code ec;
     if (c.rfind("mount -t vfat", 0) == 0) {
         // The shell pattern matches a partition only while the stick is in.
-        if (!state_.inserted || state_.mounted || !fs::is_directory(mountPoint, ec)) return 32 << 8;
+        if (!state_.inserted || state_.unmountable || state_.mounted ||
+            !fs::is_directory(mountPoint, ec)) {
+            return 32 << 8;  // mount's own exit status for a failed mount
+        }
         // The mount point steps aside for the stick's folder, as a mount covers it.
         fs::rename(mountPoint, parked, ec);
         if (ec) return 32 << 8;

@@ -11,7 +11,8 @@ struct UsbState {
     bool inserted = false;
     bool mounted = false;
     bool readOnly = true;
-    std::string dir;  // the host folder that is the stick
+    bool unmountable = false;  // its partition is there, its file system does not mount
+    std::string dir;           // the host folder that is the stick
 };
 
 class UsbStick {
@@ -21,7 +22,8 @@ class UsbStick {
     void attach(const std::string& root);
 
     // Inserts the folder `dir` as the stick: device nodes and "add" events.
-    bool insert(const std::string& dir, std::string& error);
+    // An unmountable stick has them too, but every mount of it fails.
+    bool insert(const std::string& dir, std::string& error, bool unmountable = false);
     // Pulls it: "remove" events, the nodes go; a mount stays until unmounted.
     void remove();
     UsbState state() const;

@@ -38,7 +38,7 @@ TEST(MotionBoard, AnswersEveryLineAndReportsStatusTheFirmwareReads) {
     EXPECT_GT(pravik3dprinter.rpm_value.load(), 0) << "the fan is on";
     EXPECT_EQ(checkTemperature(), 1);
 
-    board.handleLine("G92 Z180");
+    board.handleLine("G92 Z190");  // the top of the travel
     board.setFaults({.sensor_failure = true});
     parse(board.handleLine("M105"));
     EXPECT_EQ(current_temperature.load(), TEMPERATURE_SENSOR_FAILED);
