@@ -22,6 +22,11 @@
 #include <thread>
 #include <vector>
 
+#include "print/print.h"
+#include "print/safety_envelope.h"
+#include "ui/picture_records.h"
+#include "ui/ui.h"
+
 extern char** environ;
 
 namespace scenario {
@@ -60,6 +65,11 @@ class SimScenario : public ::testing::Test {
 
     void TearDown() override {
         if (pid_ > 0) {
+            // Whatever the scenario did, the machine stayed inside its envelope.
+            const json board = get("/api/board");
+            EXPECT_GE(board["z_lowest"].get<double>(), -1e-6);
+            EXPECT_LE(board["z_highest"].get<double>(), ENVELOPE_Z_TRAVEL_MM + 1e-6);
+            EXPECT_LE(board["longest_light_ms"].get<double>(), ENVELOPE_TIME_MAX_MS + 1000);
             EXPECT_EQ(stop(), 0);
             EXPECT_TRUE(fs::is_empty(dir_)) << "the sandbox outlived printer-sim";
         }
@@ -178,6 +188,54 @@ class SimScenario : public ::testing::Test {
         passes(3);
         ASSERT_NO_FATAL_FAILURE(pen(json{{"down", false}}));
         passes(3);
+    }
+
+    void press(const PicRecord& r) { touch((r.x_start + r.x_end) / 2, (r.y_start + r.y_end) / 2); }
+
+    // Home, the browser, its page, two taps on the row: the preview of `name`.
+    void openFile(const std::string& name) {
+        press(pic_homepagebuttonfile);
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_FILE));
+        const auto names = state()["file_name_list"].get<std::vector<std::string>>();
+        const auto it = std::find(names.begin(), names.end(), name);
+        ASSERT_NE(it, names.end()) << name << " is not listed";
+        const int at = static_cast<int>(it - names.begin());
+        for (int page = 0; page < at / 5; ++page) press(pic_filepagebuttonnextpage);
+        const PicRecord* rows[] = {&pic_filepagebuttonchoosefile1, &pic_filepagebuttonchoosefile2,
+                                   &pic_filepagebuttonchoosefile3, &pic_filepagebuttonchoosefile4,
+                                   &pic_filepagebuttonchoosefile5};
+        press(*rows[at % 5]);
+        EXPECT_EQ(state()["current_window_ID"], INDEX_WINDOW_FILE);  // a first tap highlights
+        press(*rows[at % 5]);
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAIL));
+    }
+    // From the preview: Curing Time up by `steps` small steps, then OK and
+    // the bottom bar's `option` (x in the bar); the confirmation is left up
+    // unless `confirm`, which answers yes and returns to the list.
+    void editCuringTime(int steps, int option, bool confirm = true) {
+        touch(300, 20);  // the more corner
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAILMORE));
+        touch(75, 78);  // Curing Time
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_PARAMETEREDIT));
+        for (int i = 0; i < steps; ++i) press(pic_parameterbuttonsmallup);
+        press(pic_parameterbuttonok);
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAILMORE));
+        touch(option, 225);
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_PARAMETERSAVE));
+        if (!confirm) return;
+        press(pic_parametersaveyes);
+        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAILMORE));
+    }
+    void startFromPreview() {
+        press(pic_previewpagebuttonstart);
+        press(pic_ledpagedialogyes);
+    }
+    void endByButton() {
+        press(pic_printpagebuttonend);
+        press(pic_buttonprintcancelyes);
+        ASSERT_NO_FATAL_FAILURE(awaitStatus(PRINT_END));
+        // Home comes with the printing window's next refresh, once a second.
+        ASSERT_NO_FATAL_FAILURE(awaitState("current_window_ID", INDEX_WINDOW_HOME, 120));
     }
 
     // `field` reads `want` within `budget` main-loop passes (counted by the

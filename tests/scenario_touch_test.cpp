@@ -9,8 +9,6 @@
 #include "print/print.h"
 #include "print_file_builder.h"
 #include "scenario_fixture.h"
-#include "ui/picture_records.h"
-#include "ui/ui.h"
 
 namespace {
 
@@ -28,50 +26,7 @@ class TouchScenario : public SimScenario {
         ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 7, 150));
         passes(2);
     }
-    void press(const PicRecord& r) { touch((r.x_start + r.x_end) / 2, (r.y_start + r.y_end) / 2); }
-
-    // Home, the browser, its page, two taps on the row: the preview.
-    void openJob() {
-        press(pic_homepagebuttonfile);
-        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_FILE));
-        const auto names = state()["file_name_list"].get<std::vector<std::string>>();
-        const int at =
-            static_cast<int>(std::find(names.begin(), names.end(), "job.pvk4k") - names.begin());
-        if (at >= 5) press(pic_filepagebuttonnextpage);
-        const PicRecord* rows[] = {&pic_filepagebuttonchoosefile1, &pic_filepagebuttonchoosefile2,
-                                   &pic_filepagebuttonchoosefile3, &pic_filepagebuttonchoosefile4,
-                                   &pic_filepagebuttonchoosefile5};
-        press(*rows[at % 5]);
-        EXPECT_EQ(state()["current_window_ID"], INDEX_WINDOW_FILE);  // a first tap highlights
-        press(*rows[at % 5]);
-        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAIL));
-    }
-    // From the preview: Curing Time up by `steps` small steps, then OK and
-    // the bottom bar's `option` (x in the bar) with yes; back at the list.
-    void editCuringTime(int steps, int option) {
-        touch(300, 20);  // the more corner
-        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAILMORE));
-        touch(75, 78);  // Curing Time
-        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_PARAMETEREDIT));
-        for (int i = 0; i < steps; ++i) press(pic_parameterbuttonsmallup);
-        press(pic_parameterbuttonok);
-        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAILMORE));
-        touch(option, 225);
-        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_PARAMETERSAVE));
-        press(pic_parametersaveyes);
-        ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAILMORE));
-    }
-    void startFromPreview() {
-        press(pic_previewpagebuttonstart);
-        press(pic_ledpagedialogyes);
-    }
-    void endByButton() {
-        press(pic_printpagebuttonend);
-        press(pic_buttonprintcancelyes);
-        ASSERT_NO_FATAL_FAILURE(awaitStatus(PRINT_END));
-        // Home comes with the printing window's next refresh, once a second.
-        ASSERT_NO_FATAL_FAILURE(awaitState("current_window_ID", INDEX_WINDOW_HOME, 120));
-    }
+    void openJob() { ASSERT_NO_FATAL_FAILURE(openFile("job.pvk4k")); }
     std::string jobFile() const {
         std::ifstream in(stick_ / "pravik3d/job.pvk4k", std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};

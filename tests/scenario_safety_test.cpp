@@ -1,0 +1,175 @@
+// A careless slicer, a hostile file and a hurried user at the simulator: none
+// of them drives the machine outside its envelope or damages a file.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "print_file_builder.h"
+#include "scenario_fixture.h"
+
+namespace {
+
+using namespace scenario;
+
+std::map<std::string, std::string> folderFiles(const fs::path& dir) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        std::ifstream in(e.path(), std::ios::binary);
+        out[e.path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
+    }
+    return out;
+}
+
+class SafetyScenario : public SimScenario {
+  protected:
+    void SetUp() override {
+        makeStick();
+        PrintFileBuilder f = PrintFileBuilder::quick(3);
+        f.p.ZThick = -0.5f;
+        put("below.pvk4k", f.bytes());
+        f = PrintFileBuilder::quick(3);
+        f.p.lift_distance1 = 1000;
+        f.p.lift_speed1 = 3e38f;
+        put("metre.pvk4k", f.bytes());
+        f = PrintFileBuilder::quick(3);
+        f.p.curing_time = 1e9f;
+        put("days.pvk4k", f.bytes());
+        f = PrintFileBuilder::quick(1);
+        f.p.layer_count = 65536;
+        put("wide.pvk4k", f.bytes());
+        put("job.pvk4k", PrintFileBuilder::quick(6).bytes());
+        speed_ = "5";
+        SimScenario::SetUp();
+        ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 5, 150));
+        passes(2);
+    }
+    int start(const std::string& name) {
+        auto res = client_->Post("/api/print", json{{"file", name}}.dump(), "application/json");
+        return res ? res->status : -1;
+    }
+    bool anyMotion(uint64_t since) {
+        for (const auto& l : jobLines(since)) {
+            if (l.second.rfind("G1", 0) == 0 || l.second.rfind("G0", 0) == 0) return true;
+        }
+        return false;
+    }
+    void pull() {
+        auto res = client_->Post("/api/usb/remove", "", "application/json");
+        ASSERT_TRUE(res && res->status == 200);
+        ASSERT_NO_FATAL_FAILURE(awaitState("s_isMounted", 0, 150));
+    }
+    void insert(const fs::path& dir, bool unmountable = false) {
+        const json body{{"dir", dir.string()}, {"unmountable", unmountable}};
+        auto res = client_->Post("/api/usb/insert", body.dump(), "application/json");
+        ASSERT_TRUE(res && res->status == 200) << (res ? res->body : "");
+    }
+};
+
+TEST_F(SafetyScenario, FilesThatWouldLeaveTheEnvelopeAreRefusedAtThePreview) {
+    const uint64_t since = mark();
+    const uint64_t log = get("/api/log")["next"];
+    for (const char* name : {"below.pvk4k", "metre.pvk4k", "days.pvk4k", "wide.pvk4k"}) {
+        auto res = client_->Post("/api/print", json{{"file", name}}.dump(), "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400) << name;
+        EXPECT_NE(res->body.find("refused"), std::string::npos) << res->body;
+    }
+    passes(5);
+    EXPECT_FALSE(anyMotion(since));
+    EXPECT_EQ(state()["print_status"], 0);
+    // Each refusal names its field.
+    std::string logged;
+    const json lines = get("/api/log?since=" + std::to_string(log))["lines"];
+    for (const json& l : lines) {
+        logged += l["text"].get<std::string>() + "\n";
+    }
+    for (const char* field :
+         {"ZThick -0.5", "lift_distance1 1000", "curing_time 1e+09", "layer_count 65536"}) {
+        EXPECT_NE(logged.find(std::string("print file refused: ") + field), std::string::npos)
+            << field << " in\n"
+            << logged;
+    }
+}
+
+TEST_F(SafetyScenario, AFileChangedSinceItsPreviewEndsTheJobAsADataErrorWithNothingSent) {
+    ASSERT_NO_FATAL_FAILURE(openFile("job.pvk4k"));
+    PrintFileBuilder other = PrintFileBuilder::quick(6);
+    other.p.ZThick = 0.1f;
+    const fs::path job = stick_ / "pravik3d/job.pvk4k";
+    const auto then = fs::last_write_time(job);
+    put("job.pvk4k", other.bytes());
+    fs::last_write_time(job, then + std::chrono::seconds(2));
+    const uint64_t since = mark();
+    startFromPreview();
+    ASSERT_NO_FATAL_FAILURE(awaitStatus(PRINT_DATA_ERROR));
+    EXPECT_TRUE(jobLines(since).empty());
+    ASSERT_NO_FATAL_FAILURE(endByButton());
+}
+
+TEST_F(SafetyScenario, ASaveAfterTheStickWasSwappedWritesNothingAnywhere) {
+    // The other stick holds the same names, each with other contents.
+    const fs::path other = stick_ / "other-stick";  // beside the print folder: not listed
+    fs::create_directories(other / "pravik3d");
+    for (const auto& [name, bytes] : folderFiles(stick_ / "pravik3d")) {
+        PrintFileBuilder f = PrintFileBuilder::quick(2);
+        f.p.curing_time = 4321;
+        std::ofstream(other / "pravik3d" / name, std::ios::binary) << f.bytes();
+    }
+    const auto before = folderFiles(stick_ / "pravik3d");
+    const auto otherBefore = folderFiles(other / "pravik3d");
+
+    ASSERT_NO_FATAL_FAILURE(openFile("job.pvk4k"));
+    ASSERT_NO_FATAL_FAILURE(editCuringTime(2, 255, false));  // save, asking to confirm
+    ASSERT_NO_FATAL_FAILURE(pull());
+    ASSERT_NO_FATAL_FAILURE(insert(other));
+    ASSERT_NO_FATAL_FAILURE(awaitState("s_isMounted", 1, 150));
+    press(pic_parametersaveyes);
+    ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_HOME));  // as the preview does
+    EXPECT_EQ(folderFiles(other / "pravik3d"), otherBefore);
+    EXPECT_EQ(folderFiles(stick_ / "pravik3d"), before);
+    ASSERT_NO_FATAL_FAILURE(pull());
+}
+
+TEST_F(SafetyScenario, TheListShowsOnlyNamesOnTheStickAndAnUnmountableStickIsNotMounted) {
+    // A name the list cannot hold: neither listed nor counted.
+    ASSERT_NO_FATAL_FAILURE(pull());
+    put(std::string(130, 'n') + ".pvk4k", PrintFileBuilder::quick(1).bytes());
+    ASSERT_NO_FATAL_FAILURE(insert(stick_));
+    ASSERT_NO_FATAL_FAILURE(awaitState("s_isMounted", 1, 150));
+    passes(2);
+    EXPECT_EQ(state()["usb_file_count"], 5);
+    const json names = state()["file_name_list"];
+    for (const json& n : names) EXPECT_TRUE(fs::exists(stick_ / "pravik3d" / n.get<std::string>()));
+
+    ASSERT_NO_FATAL_FAILURE(pull());
+    ASSERT_NO_FATAL_FAILURE(insert(stick_, true));
+    ASSERT_NO_FATAL_FAILURE(awaitState("s_ishotplug", 0, 150));  // the attempt was made
+    passes(60);
+    EXPECT_EQ(state()["s_isMounted"], 0);
+    EXPECT_EQ(state()["USB_detected"], 0);
+}
+
+TEST_F(SafetyScenario, TheCountDownOfAVeryLongPrintShowsItsTrueHours) {
+    PrintFileBuilder f = PrintFileBuilder::quick(0);
+    f.p.ZThick = 0.001f;
+    f.p.curing_time = 14000;
+    f.p.layer_count = 65535;
+    f.layers.assign(65535, {0x00});
+    put("long.pvk4k", f.bytes());
+    ASSERT_NO_FATAL_FAILURE(pull());
+    ASSERT_NO_FATAL_FAILURE(insert(stick_));
+    ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 6, 150));
+    ASSERT_NO_FATAL_FAILURE(openFile("long.pvk4k"));
+    startFromPreview();
+    ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_PRINT));
+    ASSERT_NO_FATAL_FAILURE(awaitState("print_status", PRINT_RUNNING, 150));
+    passes(55);  // one refresh of the figures
+    // About 274 hours, which 8 bits would show as 18.
+    EXPECT_GE(state()["Remaining_hours"].get<int>(), 270);
+    EXPECT_LE(state()["Remaining_hours"].get<int>(), 280);
+    ASSERT_NO_FATAL_FAILURE(endByButton());
+}
+
+}  // namespace
