@@ -230,6 +230,11 @@ TEST_F(Pvk4k, CheckPassesOnlyFilesThePrinterPrintsCleanly) {
          "3 bytes after the last layer record"},
         {"refused header", [](FileBuilder& b) { b.p.ZThick = 0; }, 1,
          "refused: printparameter.ZThick  = 0.0"},
+        {"exposure outside the envelope", [](FileBuilder& b) { b.p.curing_time = 1e9f; }, 1,
+         "header: refused: print file refused: curing_time 1e+09 ms above the longest exposure "
+         "or wait of 300000 ms"},
+        {"more layers than the panel counts", [](FileBuilder& b) { b.p.layer_count = 65536; }, 1,
+         "print file refused: layer_count 65536 layers outside the panel's count of 65535"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -320,6 +325,14 @@ TEST_F(Pvk4k, SetRewritesTheBlockOnlyAndRecomputesBottomLayers) {
     EXPECT_EQ(
         run([&](auto& con) { return pvk4k::setCommand(dir_ / "foreign", {"ZThick=1"}, con); }), 2);
     EXPECT_EQ(readAll(dir_ / "foreign"), foreign);
+
+    // A value the panel never offers but the file may hold is written, with
+    // the printer's verdict.
+    EXPECT_EQ(run([&](auto& con) { return pvk4k::setCommand(file, {"ZThick=0.6"}, con); }), 0);
+    EXPECT_NE(err_.str().find("the printer will refuse it: print file refused: ZThick 0.6 mm "
+                              "above the thickest layer of 0.5 mm"),
+              std::string::npos)
+        << err_.str();
 }
 
 TEST_F(Pvk4k, InfoGivesTheFirmwareEstimateAndVerdict) {
@@ -347,6 +360,19 @@ TEST_F(Pvk4k, InfoGivesTheFirmwareEstimateAndVerdict) {
     EXPECT_EQ(j["verdict"], "refused");
     EXPECT_EQ(j["printer_message"], "printparameter.ZThick  = 0.0");
     EXPECT_EQ(j["read_adjustments"], json::array({"drop_speed 0 -> 120"}));
+
+    // Readable, but a lift the line cannot carry: the printer's own verdict
+    // and reason, with the block still reported.
+    FileBuilder outside;
+    outside.p.lift_distance1 = 1000;
+    outside.p.lift_speed1 = 3e38f;
+    writeAll(dir_ / "o.pvk4k", outside.bytes());
+    j = info(dir_ / "o.pvk4k", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(j["verdict"], "refused");
+    EXPECT_EQ(j["printer_message"],
+              "print file refused: lift_distance1 1000 mm above the Z travel of 190 mm");
+    EXPECT_EQ(j["lift_distance1"], 1000);
 }
 
 TEST_F(Pvk4k, CommandLine) {

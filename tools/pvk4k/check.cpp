@@ -49,25 +49,28 @@ int checkCommand(const std::string& file, const Console& con) {
 
     Findings found{con};
     con.out << file << ": " << withCommas(h.fileSize) << " bytes\n";
-    if (h.verdict != PRINT_FILE_OK) {
+    constexpr const char* REFUSED = "summary: the printer refuses this file at preview\n";
+    if (h.verdict != PRINT_FILE_OK && !h.outsideEnvelope) {
         found.error("header: " + verdictText(h));
-        con.out << "summary: the printer refuses this file at preview\n";
+        con.out << REFUSED;
         return EXIT_PROBLEMS;
     }
     PrintParameter p = h.block;
     recomputeBottomLayers(p);
+    // A block outside the machine's limits is still walked: the records may
+    // have problems of their own.
     const uint32_t total = static_cast<uint32_t>(p.layer_count);
     const uint32_t capacity = layerBufferCapacity(p);
-    con.out << "header: printable; " << total << " layers, layer buffer " << withCommas(capacity)
-            << " bytes (layers are numbered from 1)\n";
+    if (h.outsideEnvelope) {
+        found.error("header: " + verdictText(h));
+    } else {
+        con.out << "header: printable; " << total << " layers, layer buffer "
+                << withCommas(capacity) << " bytes (layers are numbered from 1)\n";
+    }
     for (const std::string& change : readAdjustments(p)) {
         found.warning("header: the printer changes " + change + " when it reads the file");
     }
     if (total == 0) found.warning("header: layer_count is 0, nothing to print");
-    if (total > UINT16_MAX) {
-        found.warning("header: layer_count " + std::to_string(total) +
-                      " exceeds 65535, the most the panel counts");
-    }
 
     std::vector<uint8_t> code;
     uint32_t read = 0;
@@ -124,6 +127,10 @@ int checkCommand(const std::string& file, const Console& con) {
         }
     }
     found.unshown();
+    if (h.outsideEnvelope) {
+        con.out << REFUSED;
+        return EXIT_PROBLEMS;
+    }
     con.out << "summary: " << read << " of " << total << " layer records read, " << found.errors
             << (found.errors == 1 ? " error, " : " errors, ") << found.warnings
             << (found.warnings == 1 ? " warning" : " warnings") << "; "

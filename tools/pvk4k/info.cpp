@@ -43,7 +43,7 @@ ordered_json report(const std::string& file, const PrintHeader& h, ordered_json&
     units["file_size"] = "bytes";
     r["verdict"] = verdictWord(h.verdict);
     r["verdict_code"] = h.verdict;
-    r["printer_message"] = h.message != nullptr ? ordered_json(h.message) : ordered_json(nullptr);
+    r["printer_message"] = !h.message.empty() ? ordered_json(h.message) : ordered_json(nullptr);
     if (!h.blockRead) return r;
 
     PrintParameter p = h.block;

@@ -13,15 +13,24 @@ namespace pvk4k {
 void readHeader(FILE* fp, uint64_t size, PrintHeader& header) {
     header.fileSize = size;
     rewind(fp);
-    header.verdict = readPrintHeader(fp, header.block, header.thumb, &header.message);
+    const char* message = nullptr;
+    header.verdict = readPrintHeader(fp, header.block, header.thumb, &message);
+    header.message = message != nullptr ? message : "";
     // The block is read in one piece right after the magic; if the reader
     // got past it, it is all there.
     const off_t at = ftello(fp);
     header.blockRead = at >= static_cast<off_t>(PRINT_HEADER_SIZE);
+    if (header.verdict != PRINT_FILE_OK) return;
+    const EnvelopeVerdict envelope = judgePrintParameters(header.block);
+    if (!envelope.inside) {
+        header.verdict = PRINT_FILE_REFUSED;
+        header.message = envelope.reason;
+        header.outsideEnvelope = true;
+    }
 }
 
 std::string verdictText(const PrintHeader& header) {
-    const std::string why = header.message != nullptr ? header.message : "";
+    const std::string& why = header.message;
     switch (header.verdict) {
         case PRINT_FILE_OK: return "printable";
         case PRINT_FILE_REFUSED: return "refused: " + why;

@@ -9,20 +9,23 @@
 
 #include "files.h"
 #include "print/print_file.h"
+#include "print/safety_envelope.h"
 
 namespace pvk4k {
 
 struct PrintHeader {
     uint64_t fileSize = 0;
-    int verdict = PRINT_FILE_READ_ERROR;  // readPrintHeader's result
-    const char* message = nullptr;        // its log line, if any
+    int verdict = PRINT_FILE_READ_ERROR;  // the printer's verdict at preview
+    std::string message;                  // its log line, if any
+    bool outsideEnvelope = false;         // readable, but refused for the machine's limits
     bool blockRead = false;               // `block` holds the file's bytes 8..179
     PrintParameter block{};
     uint8_t thumb[PREVIEW_THUMB_BYTES]{};
 };
 
-// Reads the head of `fp` from its start. On PRINT_FILE_OK the file stands at
-// the first layer record.
+// Reads the head of `fp` from its start and judges it as the preview does:
+// the reader's result, then the safety envelope. When the block was read
+// whole (even if refused) the file stands at the first layer record.
 void readHeader(FILE* fp, uint64_t size, PrintHeader& header);
 
 // "printable", or why the printer refuses the file at preview.

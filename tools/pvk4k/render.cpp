@@ -23,7 +23,9 @@ bool openPrintFile(const std::string& file, File& fp, PrintHeader& h, const Cons
         return false;
     }
     readHeader(fp.get(), h.fileSize, h);
-    if (h.verdict != PRINT_FILE_OK) {
+    // A file outside the machine's limits is still shown: that is how one
+    // looks at what it would have printed.
+    if (h.verdict != PRINT_FILE_OK && !h.outsideEnvelope) {
         con.fail(file + ": " + verdictText(h));
         return false;
     }

@@ -75,6 +75,8 @@ int setCommand(const std::string& file, const std::vector<std::string>& assignme
         const std::string range = given ? rangeWarning(p, f) : "";
         if (!range.empty()) con.warn(range);
     }
+    const EnvelopeVerdict envelope = judgePrintParameters(p);
+    if (!envelope.inside) con.warn(std::string("the printer will refuse it: ") + envelope.reason);
     if (bufferChanged) {
         const uint32_t largest = largestRecord(fp.get(), size, p);
         const uint32_t capacity = layerBufferCapacity(p);
