@@ -66,6 +66,14 @@ TEST_F(WindowTest, StoredIntensityPrefersAValidVolatileSettingAndDefaultsTo250) 
     EXPECT_EQ(ledPwmGet(), 250);
     file("/opt/Pravik3D/ledpwm.txt", "10\r\n20\r\n30\r\n");  // cut short by a power cut
     EXPECT_EQ(ledPwmGet(), 250);
+    // Beyond the lamp's highest intensity is nothing valid stored, not its
+    // low eight bits.
+    for (const char* stored : {"251", "255", "300", "-1"}) {
+        file("/opt/Pravik3D/ledpwm.txt", std::string("10\r\n20\r\n30\r\n") + stored + "\r\n");
+        EXPECT_EQ(ledPwmGet(), 250) << stored;
+    }
+    file("/opt/Pravik3D/ledpwm.txt", "10\r\n20\r\n30\r\n0\r\n");
+    EXPECT_EQ(ledPwmGet(), 0);
     ledPwmSave(135);
     EXPECT_EQ(ledPwmGet(), 135);
     EXPECT_FALSE(std::filesystem::exists(root_ + "/opt/Pravik3D/ledpwm.txt.new"));

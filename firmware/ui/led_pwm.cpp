@@ -74,8 +74,11 @@ uint8_t ledPwmGet() {
         }
     }
     // A file cut short by a power cut has no intensity: the default, not
-    // whatever its last line held.
-    if (valid && readNumber(fp, 15, value)) result = static_cast<uint8_t>(value);
+    // whatever its last line held. Nor has one above the lamp's highest
+    // intensity: its low eight bits would be any intensity at all.
+    if (valid && readNumber(fp, 15, value) && value >= 0 && value <= LED_pwm_max) {
+        result = static_cast<uint8_t>(value);
+    }
     fclose(fp);
     closedir(dir);
     return result;
