@@ -35,6 +35,17 @@ TEST(StatusReply, TemperatureDecidesWhetherAPrintMayStart) {
     EXPECT_EQ(checkTemperature(), TEMPERATURE_REFUSED);
 }
 
+TEST(StatusReply, AReadingNoSixteenBitSensorGivesIsAFailedSensor) {
+    // Cut to 16 bits, 65536 would read as a cold panel and 65590 as 54.
+    for (const char* reading : {"65536", "65590", "-65526", "99999999999999999999"}) {
+        parse((std::string("ok 3300mv/0rpm/0rpm/") + reading + "T/0 Zmin1 Zmax0").c_str());
+        EXPECT_EQ(current_temperature, TEMPERATURE_SENSOR_FAILED) << reading;
+        EXPECT_EQ(checkTemperature(), TEMPERATURE_REFUSED) << reading;
+    }
+    parse("ok 3300mv/0rpm/0rpm/-32768T/0 Zmin1 Zmax0");
+    EXPECT_EQ(current_temperature, -32768);
+}
+
 TEST(StatusReply, ShortOrOverfullReplyKeepsTheLastTemperature) {
     parse("ok 3300mv/0rpm/0rpm/30T/0 Zmin1 Zmax0");
     parse("ok 3300mv/1500rpm/");

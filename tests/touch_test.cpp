@@ -109,7 +109,9 @@ TEST_F(CalibrationFileTest, LoadsAGoodFile) {
 
 TEST_F(CalibrationFileTest, RefusesWrongCutShortAndScaleLessFiles) {
     for (const char* text : {"9\r\n11900\r\n17800\r\n3900\r\n3800\r\n", "10\r\n11900\r\n17800\r\n",
-                             "10\r\n0\r\n17800\r\n3900\r\n3800\r\n", "", "10"}) {
+                             "10\r\n0\r\n17800\r\n3900\r\n3800\r\n", "", "10",
+                             // 2^32 + 1 is no scale of 1, on any board
+                             "10\r\n4294967297\r\n17800\r\n3900\r\n3800\r\n"}) {
         write(text);
         EXPECT_EQ(tpGetAdjdata(), 0) << text;
         EXPECT_EQ(tp_dev.vx, 3) << "nothing taken from " << text;

@@ -46,8 +46,12 @@ void checkM105cmd() {
     if (!nextValue(p, "rpm/", v)) return;
     pravik3dprinter.rpm_value = static_cast<uint16_t>(v);
     if (!nextValue(p, "rpm/", v)) return;
-    pravik3dprinter.led_temperature = static_cast<int16_t>(v);
-    current_temperature = static_cast<int16_t>(v);
+    // A number that no 16-bit sensor gives is a failed reading, not its low
+    // bits: those could read as a cold panel.
+    const int16_t t =
+        v >= INT16_MIN && v <= INT16_MAX ? static_cast<int16_t>(v) : TEMPERATURE_SENSOR_FAILED;
+    pravik3dprinter.led_temperature = t;
+    current_temperature = t;
     if (!nextValue(p, "T/", v)) return;
     pravik3dprinter.t_value = static_cast<uint32_t>(v) & 0xFFFFu;
     if (!nextValue(p, "Zmin", v)) return;

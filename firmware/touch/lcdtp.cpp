@@ -210,14 +210,15 @@ int tpGetAdjdata() {
     }
     // Nothing is taken unless the whole file is good: check number 10 and
     // four values, with non-zero scales.
-    int values[5] = {};
+    long values[5] = {};
     char line[26];
     int lines = 0;
     for (; lines < 5; ++lines) {
         if (fgets(line, lines == 0 ? 10 : 25, f) == nullptr) break;
-        values[lines] = atoi(line);
+        // strtol saturates where atoi would wrap, so a huge number stays huge.
+        values[lines] = strtol(line, nullptr, 10);
         if (lines == 0) {
-            printf("check_num=%d\n", values[0]);
+            printf("check_num=%d\n", static_cast<int>(values[0]));
             if (values[0] != 10) break;
         }
         // A line longer than its room is read on to its end.
