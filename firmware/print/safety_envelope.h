@@ -19,8 +19,9 @@ constexpr double ENVELOPE_Z_TRAVEL_MM = 190.0;
 // thicker than this no resin cures through.
 constexpr float ENVELOPE_LAYER_MIN_MM = 0.001f;
 constexpr float ENVELOPE_LAYER_MAX_MM = 0.5f;
-// One exposure or one wait: the material test's longest light span
-// (200 s + three halves of 200 s) is the longest a print may ask for.
+// One exposure or one wait: the material test's longest light span (its
+// start time and three half intervals up to an end time of 200 s, so at most
+// three halves of 200 s) is the longest a print may ask for.
 constexpr float ENVELOPE_TIME_MAX_MS = 300000.0f;
 // Feeds of the Z axis: the parameter table's slowest, and the move window's
 // jog feed, the fastest the panel itself sends.
