@@ -9,50 +9,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "job_motion.h"
 #include "print/print_file.h"
 #include "print/print_time.h"
-#include "print/safety_envelope.h"
 #include "ui/parameter_table.h"
-
-namespace {
-
-// What the board would read back from a motion line.
-double sent(bool down, float distance, float feed) {
-    char line[kLineSize];
-    const int n = formatMotionLine(line, down, distance, feed);
-    if (n < 0 || n > kLineSize - 2) __builtin_trap();
-    double z = 0;
-    double f = 0;
-    if (sscanf(line, "G1 Z%lf F%lf", &z, &f) != 2) __builtin_trap();
-    if (!(f >= ENVELOPE_FEED_MIN - 1e-3 && f <= ENVELOPE_FEED_MAX + 1e-3)) __builtin_trap();
-    if (down != (z < 0) && z != 0) __builtin_trap();
-    return z;
-}
-
-void runAccepted(const PrintParameter& stored) {
-    PrintParameter p = stored;
-    recomputeBottomLayers(p);
-    applyReadAdjustments(p);
-    if (!judgePrintParameters(stored).inside) return;
-    for (float t : {p.curing_time, p.burnin_time, p.stable_time, p.b_stable_time}) {
-        if (!(t >= 0 && t <= ENVELOPE_TIME_MAX_MS)) __builtin_trap();
-    }
-    if (!(p.ZThick >= ENVELOPE_LAYER_MIN_MM && p.ZThick <= ENVELOPE_LAYER_MAX_MM)) __builtin_trap();
-    if (p.layer_count < 0 || p.layer_count > ENVELOPE_LAYERS_MAX) __builtin_trap();
-    const double up1 = sent(false, p.lift_distance1, p.lift_speed1);
-    const double up2 = sent(false, p.lift_distance2 + p.ZThick, p.lift_speed2);
-    const double down = sent(true, p.lift_distance1 + p.lift_distance2, p.drop_speed);
-    constexpr double kSlack = 1e-5;
-    double z = 0;
-    for (int32_t layer = 0; layer < p.layer_count; ++layer) {
-        for (double step : {up1, up2, down}) {
-            z += step;
-            if (z < -kSlack || z > ENVELOPE_Z_TRAVEL_MM + kSlack) __builtin_trap();
-        }
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FILE* fp = fmemopen(const_cast<uint8_t*>(data), size, "rb");
@@ -74,7 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     recomputeBottomLayers(block);
     (void)printTimeEstimate(block);
     (void)layerBufferCapacity(block);
-    runAccepted(block);
+    PrintParameter asRun = block;
+    recomputeBottomLayers(asRun);
+    applyReadAdjustments(asRun);
+    if (judgePrintParameters(block).inside) fuzz_model::runJobMotion(asRun);
     bindParameterAll(block);
     for (const ParameterEntry& e : ParameterAll) {
         if (!(*e.value >= e.min)) __builtin_trap();
