@@ -1,6 +1,10 @@
 #include "ili9341_model.h"
 
+#include "display/ili9341_commands.h"
+
 namespace sim {
+
+using namespace ili9341;
 
 void Ili9341Model::write(bool data, const uint8_t* bytes, size_t n) {
     std::lock_guard<std::mutex> lock(lock_);
@@ -33,20 +37,20 @@ void Ili9341Model::command(uint8_t cmd) {
     paramIndex_ = 0;
     writing_ = false;
     switch (cmd) {
-        case 0x01:  // software reset
+        case kSoftwareReset:
             madctl_ = 0;
             sc_ = 0, ec_ = kHeight - 1, sp_ = 0, ep_ = kWidth - 1;
             displayOn_ = false;
             break;
-        case 0x28: displayOn_ = false; break;
-        case 0x29: displayOn_ = true; break;
-        case 0x2C:  // memory write: from the window's start
+        case kDisplayOff: displayOn_ = false; break;
+        case kDisplayOn: displayOn_ = true; break;
+        case kMemoryWrite:  // from the window's start
             col_ = sc_;
             page_ = sp_;
             writing_ = true;
             highByte_ = true;
             break;
-        case 0x3C:  // memory write continue
+        case kMemoryWriteContinue:
             writing_ = true;
             highByte_ = true;
             break;
@@ -57,16 +61,16 @@ void Ili9341Model::command(uint8_t cmd) {
 void Ili9341Model::parameter(uint8_t value) {
     if (paramIndex_ < 4) params_[paramIndex_] = value;
     ++paramIndex_;
-    if (cmd_ == 0x36 && paramIndex_ == 1) madctl_ = value;
-    if ((cmd_ == 0x2A || cmd_ == 0x2B) && paramIndex_ == 4) {
+    if (cmd_ == kMemoryAccessControl && paramIndex_ == 1) madctl_ = value;
+    if ((cmd_ == kColumnAddressSet || cmd_ == kPageAddressSet) && paramIndex_ == 4) {
         const int start = params_[0] << 8 | params_[1];
         int end = params_[2] << 8 | params_[3];
-        const int max = cmd_ == 0x2A ? maxColumn() : maxPage();
+        const int max = cmd_ == kColumnAddressSet ? maxColumn() : maxPage();
         // An end past the glass is held at its last line; a window that
         // starts past it or runs backwards is ignored.
         if (end > max) end = max;
         if (start > end) return;
-        if (cmd_ == 0x2A) {
+        if (cmd_ == kColumnAddressSet) {
             sc_ = static_cast<uint16_t>(start), ec_ = static_cast<uint16_t>(end);
         } else {
             sp_ = static_cast<uint16_t>(start), ep_ = static_cast<uint16_t>(end);
@@ -77,9 +81,9 @@ void Ili9341Model::parameter(uint8_t value) {
 void Ili9341Model::pixel(uint16_t value) {
     // Logical (column, page) to the native portrait memory.
     int nx = col_, ny = page_;
-    if (madctl_ & 0x20) nx = page_, ny = col_;
-    if (madctl_ & 0x40) nx = kHeight - 1 - nx;
-    if (madctl_ & 0x80) ny = kWidth - 1 - ny;
+    if (madctl_ & kMadctlExchange) nx = page_, ny = col_;
+    if (madctl_ & kMadctlColumnOrder) nx = kHeight - 1 - nx;
+    if (madctl_ & kMadctlRowOrder) ny = kWidth - 1 - ny;
     if (nx >= 0 && nx < kHeight && ny >= 0 && ny < kWidth) memory_[ny * kHeight + nx] = value;
     ++pixels_;
     if (++col_ > ec_) {
@@ -91,7 +95,7 @@ void Ili9341Model::pixel(uint16_t value) {
 std::vector<uint16_t> Ili9341Model::screen() const {
     std::lock_guard<std::mutex> lock(lock_);
     std::vector<uint16_t> out(kWidth * kHeight);
-    const bool bgr = (madctl_ & 0x08) != 0;
+    const bool bgr = (madctl_ & kMadctlBgr) != 0;
     // The glass is mounted turned: screen (x, y) is native column y, row x.
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {

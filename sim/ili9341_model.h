@@ -8,6 +8,8 @@
 #include <mutex>
 #include <vector>
 
+#include "display/ili9341_commands.h"
+
 namespace sim {
 
 class Ili9341Model {
@@ -29,8 +31,9 @@ class Ili9341Model {
     void command(uint8_t cmd);
     void parameter(uint8_t value);
     void pixel(uint16_t value);
-    int maxColumn() const { return (madctl_ & 0x20) ? kWidth - 1 : kHeight - 1; }
-    int maxPage() const { return (madctl_ & 0x20) ? kHeight - 1 : kWidth - 1; }
+    int maxColumn() const { return exchanged() ? kWidth - 1 : kHeight - 1; }
+    int maxPage() const { return exchanged() ? kHeight - 1 : kWidth - 1; }
+    bool exchanged() const { return (madctl_ & ili9341::kMadctlExchange) != 0; }
 
     mutable std::mutex lock_;
     // Native memory: 240 columns x 320 rows, the glass in portrait.

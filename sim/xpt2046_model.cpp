@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "touch/xpt2046_commands.h"
+
 namespace sim {
 
 void Xpt2046Model::setPhysics(const TouchPhysics& physics) {
@@ -50,13 +52,14 @@ void Xpt2046Model::write(const uint8_t* bytes, size_t n) {
     std::lock_guard<std::mutex> lock(lock_);
     for (size_t i = 0; i < n; ++i) {
         const uint8_t b = bytes[i];
-        if ((b & 0x80) == 0) continue;  // no start bit: clocks only
-        const int channel = (b >> 4) & 7;
-        if (channel != 1 && channel != 5) {
+        if ((b & xpt2046::kStart) == 0) continue;  // no start bit: clocks only
+        const uint8_t channel = xpt2046::channelOf(b);
+        if (channel != xpt2046::kChannelYPosition && channel != xpt2046::kChannelXPosition) {
             out_[0] = out_[1] = 0;
         } else {
+            // The panel's X is along the chip's Y plate (the glass is turned).
             // 12 bits after one busy clock: D11..D5, then D4..D0 and three zeros.
-            const uint16_t v = convert(channel == 1);
+            const uint16_t v = convert(channel == xpt2046::kChannelYPosition);
             out_[0] = static_cast<uint8_t>(v >> 5);
             out_[1] = static_cast<uint8_t>((v << 3) & 0xF8);
         }

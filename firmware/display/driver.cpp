@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/global_func.h"
+#include "display/ili9341_commands.h"
 #include "platform/platform.h"
 #include "touch/lcdtp.h"
 
@@ -60,11 +61,40 @@ int spiSetting(uint8_t wantMode, uint32_t wantSpeed, const char* modeMsg, const 
     return 0;
 }
 
-void writeByte(uint8_t byte) {
+// How the bytes of a command go out. The controller takes both; the two are
+// kept because the bytes and line changes on the bus are what every panel
+// has always seen.
+enum class Pacing {
+    // Start-up: every byte in a chip-select pulse of its own with a 1 us wait
+    // after it, the DC line set before each byte.
+    PulsedBytes,
+    // Drawing: the caller holds the chip selected; the bytes go back to back,
+    // the DC line set once for the command and once for its parameters.
+    HeldSelect,
+};
+
+void pulsedByte(uint8_t byte) {
     SET_CS1_Low();
     data = static_cast<uint32_t>(platformSpiWrite(fd_spi, &byte, 1));
     SET_CS1_High();
     platformSleepUs(1);
+}
+
+// The one command path: `cmd`, then `count` parameters, one byte a transfer.
+void sendCommand(uint8_t cmd, const uint8_t* params, int count, Pacing pacing) {
+    SET_DC_Cmd();
+    if (pacing == Pacing::PulsedBytes) {
+        pulsedByte(cmd);
+        for (int i = 0; i < count; ++i) {
+            SET_DC_Data();
+            pulsedByte(params[i]);
+        }
+        return;
+    }
+    platformSpiWrite(fd_spi, &cmd, 1);
+    if (count == 0) return;
+    SET_DC_Data();
+    for (int i = 0; i < count; ++i) platformSpiWrite(fd_spi, &params[i], 1);
 }
 
 // Sends the first `len` bytes of the shadow frame in transfers of 4096.
@@ -76,17 +106,13 @@ void sendFrame(uint32_t len) {
 }
 
 void windowBytes(uint8_t cmd, uint16_t from, uint16_t to) {
-    SET_DC_Cmd();
-    platformSpiWrite(fd_spi, &cmd, 1);
-    SET_DC_Data();
     const uint8_t p[4] = {static_cast<uint8_t>(from >> 8), static_cast<uint8_t>(from),
                           static_cast<uint8_t>(to >> 8), static_cast<uint8_t>(to)};
-    for (uint8_t b : p) platformSpiWrite(fd_spi, &b, 1);
+    sendCommand(cmd, p, 4, Pacing::HeldSelect);
 }
 
 void commandByte(uint8_t cmd) {
-    SET_DC_Cmd();
-    platformSpiWrite(fd_spi, &cmd, 1);
+    sendCommand(cmd, nullptr, 0, Pacing::HeldSelect);
 }
 
 // The controller's start-up sequence: command, parameter count, parameters.
@@ -95,28 +121,29 @@ struct InitStep {
     uint8_t count;
     uint8_t params[15];
 };
+using namespace ili9341;
 constexpr InitStep kInitSequence[] = {
-    {0xCF, 3, {0x00, 0xC1, 0x30}},
-    {0xED, 4, {0x64, 0x03, 0x12, 0x81}},
-    {0xE8, 3, {0x85, 0x00, 0x79}},
-    {0xCB, 5, {0x39, 0x2C, 0x00, 0x34, 0x02}},
-    {0xF7, 1, {0x20}},
-    {0xEA, 2, {0x00, 0x00}},
-    {0xC0, 1, {0x1D}},
-    {0xC1, 1, {0x12}},
-    {0xC5, 2, {0x33, 0x3F}},
-    {0xC7, 1, {0x92}},
-    {0x3A, 1, {0x55}},  // 16 bits per pixel
-    {0x36, 1, {0x28}},  // row/column exchange, BGR order
-    {0xB1, 2, {0x00, 0x12}},
-    {0xB6, 2, {0x0A, 0xE2}},
-    {0x44, 1, {0x02}},
-    {0xF2, 1, {0x00}},
-    {0x26, 1, {0x01}},
-    {0xE0,
+    {kPowerControlB, 3, {0x00, 0xC1, 0x30}},
+    {kPowerOnSequence, 4, {0x64, 0x03, 0x12, 0x81}},
+    {kDriverTimingA, 3, {0x85, 0x00, 0x79}},
+    {kPowerControlA, 5, {0x39, 0x2C, 0x00, 0x34, 0x02}},
+    {kPumpRatio, 1, {0x20}},
+    {kDriverTimingB, 2, {0x00, 0x00}},
+    {kPowerControl1, 1, {0x1D}},
+    {kPowerControl2, 1, {0x12}},
+    {kVcomControl1, 2, {0x33, 0x3F}},
+    {kVcomControl2, 1, {0x92}},
+    {kPixelFormat, 1, {kPixelFormat16Bit}},
+    {kMemoryAccessControl, 1, {kMadctlExchange | kMadctlBgr}},
+    {kFrameRateNormal, 2, {0x00, 0x12}},
+    {kDisplayFunction, 2, {0x0A, 0xE2}},
+    {kTearScanline, 1, {0x02}},
+    {kEnable3Gamma, 1, {0x00}},
+    {kGammaSet, 1, {0x01}},
+    {kPositiveGamma,
      15,
      {0x0F, 0x22, 0x1C, 0x1B, 0x08, 0x0F, 0x48, 0xB8, 0x34, 0x05, 0x0C, 0x09, 0x0F, 0x07, 0x00}},
-    {0xE1,
+    {kNegativeGamma,
      15,
      {0x00, 0x23, 0x24, 0x07, 0x10, 0x07, 0x38, 0x47, 0x4B, 0x0A, 0x13, 0x06, 0x30, 0x38, 0x0F}},
 };
@@ -194,6 +221,8 @@ int32_t GPIO_init() {
 
 void SPI_init() {
     fd_spi = platformSpiOpen("/dev/spidev0.0");
+    // The log lines read as they always have on the board ("test 1:" too),
+    // so logs of old and new firmware compare.
     printf("fd_spi: %8.8x\n", static_cast<unsigned>(fd_spi));
     printf("test 1: %8.8x\n", static_cast<unsigned>(fd_spi));
     uint8_t bits = 0;
@@ -209,6 +238,8 @@ void SPI_init() {
     SPI_SET_Touch();
 }
 
+// The speed messages name a clock of 50 MHz that none of these uses; they
+// read as they always have on the board.
 int SPI_SET_LCD() {
     return spiSetting(SPI_MODE_3, 20000000, "Unable to set mode mode3\n",
                       "Unable to set speed speed50000000\n");
@@ -222,12 +253,11 @@ int SPI_SET_Touch() {
 }
 
 void LCD_ILI9341_CMD(uint8_t cmd) {
-    SET_DC_Cmd();
-    writeByte(cmd);
+    sendCommand(cmd, nullptr, 0, Pacing::PulsedBytes);
 }
 void LCD_ILI9341_Parameter(uint8_t parameter) {
     SET_DC_Data();
-    writeByte(parameter);
+    pulsedByte(parameter);
 }
 void ili9341_writecommand8(uint8_t cmd) {
     LCD_ILI9341_CMD(cmd);
@@ -241,30 +271,34 @@ int ILI9341_init() {
     SELECT_LCD();
     SPI_SET_LCD();
     for (const InitStep& step : kInitSequence) {
-        LCD_ILI9341_CMD(step.cmd);
-        for (int i = 0; i < step.count; ++i) LCD_ILI9341_Parameter(step.params[i]);
+        sendCommand(step.cmd, step.params, step.count, Pacing::PulsedBytes);
     }
-    LCD_ILI9341_CMD(0x11);  // sleep out
+    LCD_ILI9341_CMD(ili9341::kSleepOut);
     msleep(1);
-    LCD_ILI9341_CMD(0x29);  // display on
+    LCD_ILI9341_CMD(ili9341::kDisplayOn);
     SPI_SET_Touch();
     return 0;
 }
 
+// Pushes the whole shadow frame. Before every push it sends the controller's
+// whole start-up sequence again, as this firmware always has: a panel that
+// lost its settings (a glitch on its reset line) comes back with the next
+// push, for some 80 slow bytes against the frame's 153,600.
 int ILI9341_fillRec1() {
+    using namespace ili9341;
     ILI9341_init();
     SELECT_LCD();
     SPI_SET_LCD();
-    commandByte(0x29);
+    commandByte(kDisplayOn);
     SELECT_NONE();
 
     SELECT_LCD();
     SPI_SET_LCD();
-    commandByte(0x29);
-    windowBytes(0x2A, 0, LCD_WIDTH);
-    windowBytes(0x2B, 0, LCD_HEIGHT);
-    commandByte(0x29);
-    commandByte(0x2C);
+    commandByte(kDisplayOn);
+    windowBytes(kColumnAddressSet, 0, LCD_WIDTH);
+    windowBytes(kPageAddressSet, 0, LCD_HEIGHT);
+    commandByte(kDisplayOn);
+    commandByte(kMemoryWrite);
     SET_DC_Data();
     sendFrame(LCD_FRAME_BYTES);
     SELECT_NONE();
@@ -273,18 +307,19 @@ int ILI9341_fillRec1() {
 }
 
 int ILI9341_fillRec(uint16_t x0, uint16_t y0, uint16_t x1, uint16_t y1, uint16_t color) {
+    using namespace ili9341;
     SELECT_LCD();
     SPI_SET_LCD();
-    commandByte(0x29);
+    commandByte(kDisplayOn);
     SELECT_NONE();
     SPI_SET_Touch();
 
     SELECT_LCD();
     SPI_SET_LCD();
-    windowBytes(0x2A, x0, x1);
-    windowBytes(0x2B, y0, y1);
-    commandByte(0x29);
-    commandByte(0x2C);
+    windowBytes(kColumnAddressSet, x0, x1);
+    windowBytes(kPageAddressSet, y0, y1);
+    commandByte(kDisplayOn);
+    commandByte(kMemoryWrite);
     SET_DC_Data();
     // The pixels go through the start of the shadow frame; a rectangle
     // larger than the screen is cut to it.

@@ -17,6 +17,7 @@
 #include "display/driver.h"
 #include "display/text.h"
 #include "platform/platform.h"
+#include "touch/xpt2046_commands.h"
 
 TouchPosition tp_pixad;
 TouchPosition tp_pixlcd;
@@ -31,6 +32,11 @@ constexpr char kCannotOpen[] = "\xB2\xBB\xC4\xDC\xB4\xF2\xBF\xAA\xCE\xC4\xBC\xFE
 
 constexpr TouchPoint kTargets[4] = {{50, 50}, {269, 50}, {50, 189}, {269, 189}};
 
+// One conversion: the control byte, then the two result bytes, each in a
+// transfer of its own with the chip held selected. The 2 us waits give the
+// converter its acquisition and conversion time between the transfers. The
+// Y reading selects the chip a second time; that does nothing but is what the
+// lines have always done.
 uint16_t conversion(uint8_t control, bool ySelect) {
     SELECT_Touch();
     if (ySelect) SET_CS2_Low();
@@ -42,7 +48,7 @@ uint16_t conversion(uint8_t control, bool ySelect) {
     platformSleepUs(2);
     platformSpiRead(fd_spi, &b2, 1);
     SELECT_NONE();
-    return static_cast<uint16_t>(b1 << 5 | b2 >> 3);
+    return xpt2046::resultOf(b1, b2);
 }
 
 uint16_t filtered(bool yAxis) {
@@ -113,11 +119,13 @@ uint8_t readpen() {
     return CHECK_PEN_DOWN() ? 0 : 1;
 }
 
+// The glass is mounted turned: the panel's X runs along the chip's Y plate
+// and its Y along the X plate.
 uint16_t XPT2046_readX() {
-    return conversion(0x90, false);
+    return conversion(xpt2046::control(xpt2046::kChannelYPosition), false);
 }
 uint16_t XPT2046_readY() {
-    return conversion(0xD0, true);
+    return conversion(xpt2046::control(xpt2046::kChannelXPosition), true);
 }
 uint16_t XPT2046_readX_filter() {
     return filtered(false);
