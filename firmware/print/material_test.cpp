@@ -195,6 +195,7 @@ bool testLayer(int index) {
     const bool bottom = layer <= m.bottom_layer;
     while (checkPrintStatue() == 1) msleep(10);
     if (checkPrintCancel()) return false;
+    // As in a print: a temperature stop here is seen by the exposure's wait.
     printWait(static_cast<uint32_t>(bottom ? m.bottom_stable_time : m.normal_stable_time));
     printLine(printSts);
     printLine(printLedOn);

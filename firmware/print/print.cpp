@@ -74,6 +74,9 @@ int getPrintStatus() {
     return print_current_statue;
 }
 
+// The status polls and the light and fan lines: their failure is logged by
+// the exchange and not acted on, as the job has always run. The lines that
+// must not be lost, the motions, go through printMove.
 void printLine(const char* line) {
     send_engine_commands(line, 0);
 }
@@ -252,6 +255,9 @@ bool printLayer() {
     if (printingCheckUsbStatus() != 1) return stopJob(PRINT_DATA_ERROR);
     file_information.current_layer = static_cast<uint16_t>(file_information.current_layer + 1);
     const bool bottom = static_cast<float>(file_information.current_layer) <= p.bottom_layers;
+    // A temperature stop in the settle wait is not acted on: the light comes
+    // on, and the exposure's wait, which checks every 100 ms, or the end of
+    // the exposure stops the job.
     printWait(floatToU32(bottom ? p.b_stable_time : p.stable_time));
     printLine(printSts);
     printLine(printLedOn);
