@@ -17,6 +17,9 @@ namespace {
 
 constexpr uint32_t kBlockWords = 0x100;
 std::atomic<uint32_t> g_gpio[kBlockWords];
+// As on the board: until the block is mapped, registers read all ones and
+// writes go nowhere.
+std::atomic<bool> g_gpioMapped{false};
 
 struct SpiBus {
     std::mutex lock;
@@ -25,20 +28,28 @@ struct SpiBus {
     uint8_t bits = 8;
     uint32_t speed = 500000;
     std::deque<SpiTransfer> log;
+    uint64_t selectFaults = 0;  // transfers with no chip or both chips selected
 } g_bus;
 
 char selectedChip() {
+    if (!g_gpioMapped) return '-';  // the lines are not driven yet
     const bool lcd = (g_gpio[PA_DAT / 4].load() & (1u << PIN_CS1)) == 0;
     const bool touch = (g_gpio[PC_DAT / 4].load() & (1u << PIN_CS2)) == 0;
     if (lcd && touch) return '!';
     return lcd ? 'L' : touch ? 'T' : '-';
 }
 
-void record(char chip, bool write, size_t size, uint8_t first) {
+// Records the transfer; false when no chip or both chips are selected: real
+// silicon then takes nothing (or both fight over the data line), so the bus
+// fails the transfer and counts it as a fault of the driver.
+bool record(char chip, bool write, size_t size, uint8_t first) {
     const bool dc = (g_gpio[PA_DAT / 4].load() & (1u << PIN_DC)) != 0;
     std::lock_guard<std::mutex> lock(g_bus.lock);
     g_bus.log.push_back(SpiTransfer{chip, write, dc, size, first, g_bus.mode, g_bus.speed});
     if (g_bus.log.size() > 4096) g_bus.log.pop_front();
+    if (chip == 'L' || chip == 'T') return true;
+    ++g_bus.selectFaults;
+    return false;
 }
 
 bool isBus(int fd) {
@@ -68,6 +79,11 @@ void clearSpiTransfers() {
     g_bus.log.clear();
 }
 
+uint64_t spiSelectFaults() {
+    std::lock_guard<std::mutex> lock(g_bus.lock);
+    return g_bus.selectFaults;
+}
+
 void updatePenLine() {
     // PEN reads 0 while pressed. Only the model writes this input bit.
     const uint32_t bit = 1u << PIN_PEN;
@@ -86,14 +102,17 @@ uint32_t gpioRegister(uint32_t offset) {
 
 bool platformGpioMap() {
     sim::updatePenLine();
+    sim::g_gpioMapped = true;
     return true;
 }
 
 uint32_t platformGpioRead(uint32_t offset) {
+    if (!sim::g_gpioMapped) return 0xFFFFFFFFu;
     return sim::g_gpio[(offset / 4) % sim::kBlockWords].load();
 }
 
 void platformGpioWrite(uint32_t offset, uint32_t value) {
+    if (!sim::g_gpioMapped) return;
     std::atomic<uint32_t>& reg = sim::g_gpio[(offset / 4) % sim::kBlockWords];
     if (offset != PC_DAT) {
         reg.store(value);
@@ -137,7 +156,10 @@ long platformSpiWrite(int fd, const void* data, unsigned long len) {
     }
     const char chip = sim::selectedChip();
     const auto* bytes = static_cast<const uint8_t*>(data);
-    sim::record(chip, true, len, len > 0 ? bytes[0] : 0);
+    if (!sim::record(chip, true, len, len > 0 ? bytes[0] : 0)) {
+        errno = EIO;
+        return -1;
+    }
     if (chip == 'L') {
         const bool dc = (sim::g_gpio[PA_DAT / 4].load() & (1u << PIN_DC)) != 0;
         sim::panelChip().write(dc, bytes, len);
@@ -153,12 +175,15 @@ long platformSpiRead(int fd, void* data, unsigned long len) {
         return -1;
     }
     const char chip = sim::selectedChip();
-    sim::record(chip, false, len, 0);
+    if (!sim::record(chip, false, len, 0)) {
+        errno = EIO;
+        return -1;
+    }
     auto* bytes = static_cast<uint8_t*>(data);
     if (chip == 'T') {
         sim::touchChip().read(bytes, len);
     } else {
-        for (unsigned long i = 0; i < len; ++i) bytes[i] = 0;
+        for (unsigned long i = 0; i < len; ++i) bytes[i] = 0;  // the display sends nothing
     }
     return static_cast<long>(len);
 }

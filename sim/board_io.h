@@ -29,6 +29,9 @@ struct SpiTransfer {
 // Transfers since the last clear (the newest 4096 are kept).
 std::vector<SpiTransfer> spiTransfers();
 void clearSpiTransfers();
+// Transfers that failed because no chip or both chips were selected, since
+// start (a driver fault: the firmware never does it).
+uint64_t spiSelectFaults();
 
 // The pen line follows the touch model; call after press or release.
 void updatePenLine();

@@ -58,6 +58,7 @@ json firmwareState() {
         {"tp_pixad", {{"x", tp_pixad.x.load()}, {"y", tp_pixad.y.load()}}},
         {"panel_on", panelChip().displayOn()},
         {"pen_down", touchChip().pressed()},
+        {"spi_select_faults", spiSelectFaults()},
         {"USB_detected", USB_detected.load()},
         {"usb_file_count", usb_file_count.load()},
         {"isUsbConnected", isUsbConnected.load()},

@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -121,7 +122,13 @@ int platformSleepUs(int64_t us) {
 int platformWaitReadable(int fd, int64_t us) {
     pollfd p{fd, POLLIN, 0};
     const timespec ts = sim::toTimespec(sim::toRealUs(us));
-    return ppoll(&p, 1, &ts, nullptr);
+    const int ready = ppoll(&p, 1, &ts, nullptr);
+    // poll() reports a descriptor that is not open as an event, not an error.
+    if (ready == 1 && (p.revents & POLLNVAL) != 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return ready;
 }
 
 namespace sim {

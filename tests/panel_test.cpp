@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -26,8 +27,14 @@ class PanelTest : public ::testing::Test {
         ILI9341_init();  // as start-up does: landscape, BGR
         memset(buf, 0, sizeof buf);
         sim::clearSpiTransfers();
+        faults_ = sim::spiSelectFaults();
     }
-    void TearDown() override { close(fd_spi); }
+    void TearDown() override {
+        // The driver never talks to the bus without exactly one chip selected.
+        EXPECT_EQ(sim::spiSelectFaults(), faults_);
+        close(fd_spi);
+    }
+    uint64_t faults_ = 0;
     // The pixels set to `color` after drawing on a cleared frame.
     static std::vector<std::pair<int, int>> pointsOf(uint16_t color) {
         std::vector<std::pair<int, int>> out;
@@ -53,6 +60,25 @@ TEST_F(PanelTest, LinesAfterInitLeaveBothChipsReleasedAndPenAnInput) {
     EXPECT_EQ(CHECK_PEN_DOWN(), 1);
     sim::touchChip().release();
     sim::updatePenLine();
+}
+
+TEST_F(PanelTest, TheBusFailsATransferWithNoChipOrBothChipsSelected) {
+    const uint8_t byte = 0;
+    uint8_t in = 0;
+    SELECT_NONE();
+    errno = 0;
+    EXPECT_EQ(platformSpiWrite(fd_spi, &byte, 1), -1);
+    EXPECT_EQ(errno, EIO);
+    SET_CS1_Low();
+    SET_CS2_Low();
+    errno = 0;
+    EXPECT_EQ(platformSpiRead(fd_spi, &in, 1), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(sim::spiSelectFaults(), faults_ + 2);
+    SELECT_Touch();
+    EXPECT_EQ(platformSpiWrite(fd_spi, &byte, 1), 1);
+    SELECT_NONE();
+    faults_ = sim::spiSelectFaults();
 }
 
 TEST_F(PanelTest, PushSendsTheWholeFrameInThirtyEightTransfersAndTheChipShowsIt) {

@@ -70,6 +70,8 @@ class SimScenario : public ::testing::Test {
             EXPECT_GE(board["z_lowest"].get<double>(), -1e-6);
             EXPECT_LE(board["z_highest"].get<double>(), ENVELOPE_Z_TRAVEL_MM + 1e-6);
             EXPECT_LE(board["longest_light_ms"].get<double>(), ENVELOPE_TIME_MAX_MS + 1000);
+            // Every transfer on the panel's bus had exactly one chip selected.
+            EXPECT_EQ(get("/api/state")["spi_select_faults"].get<uint64_t>(), 0u);
             EXPECT_EQ(stop(), 0);
             EXPECT_TRUE(fs::is_empty(dir_)) << "the sandbox outlived printer-sim";
         }

@@ -44,7 +44,13 @@ int platformWaitReadable(int fd, int64_t us) {
     if (us < 0) us = 0;
     pollfd p{fd, POLLIN, 0};
     timespec ts{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
-    return ppoll(&p, 1, &ts, nullptr);
+    const int ready = ppoll(&p, 1, &ts, nullptr);
+    // poll() reports a descriptor that is not open as an event, not an error.
+    if (ready == 1 && (p.revents & POLLNVAL) != 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return ready;
 }
 
 // The panel module's lines: the port controller mapped from physical memory.

@@ -1,0 +1,90 @@
+// What every back end of the platform seam guarantees, run against each: the
+// simulator's in unit_tests, the board's in board_tests. Only the seam's own
+// calls are used, and nothing that would touch the real panel's lines.
+//
+// This file is linked first into both programs, so its tests run before any
+// other test maps the port controller (ctest also runs each test alone).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/spi/spidev.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "platform/platform.h"
+
+namespace {
+
+TEST(PlatformContract, GpioBeforeMappingReadsAllOnesAndDropsWrites) {
+    if (GTEST_FLAG_GET(shuffle)) GTEST_SKIP() << "needs to run before any test maps the block";
+    constexpr uint32_t kDataRegister = 0x10;  // port A's data register
+    EXPECT_EQ(platformGpioRead(kDataRegister), 0xFFFFFFFFu);
+    platformGpioWrite(kDataRegister, 0);
+    EXPECT_EQ(platformGpioRead(kDataRegister), 0xFFFFFFFFu);
+}
+
+TEST(PlatformContract, TimeNeverGoesBackwardsInOneThreadOrAcrossThreads) {
+    const auto watch = [] {
+        int64_t last = platformMonotonicUs();
+        for (int i = 0; i < 20000; ++i) {
+            const int64_t now = platformMonotonicUs();
+            if (now < last) return false;
+            last = now;
+        }
+        return true;
+    };
+    bool other = false;
+    std::thread t([&] { other = watch(); });
+    const bool mine = watch();
+    t.join();
+    EXPECT_TRUE(mine);
+    EXPECT_TRUE(other);
+}
+
+TEST(PlatformContract, SleepsAdvanceTheClockByAtLeastTheirLengthAndZeroReturnsAtOnce) {
+    EXPECT_EQ(platformSleepUs(0), 0);
+    EXPECT_EQ(platformSleepUs(-5), 0);
+    for (int64_t us : {1, 150, 2000}) {
+        const int64_t before = platformMonotonicUs();
+        EXPECT_EQ(platformSleepUs(us), 0);
+        EXPECT_GE(platformMonotonicUs() - before, us) << us << " us";
+    }
+}
+
+TEST(PlatformContract, ATimedWaitOnAPipeTimesOutThenSeesTheByte) {
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    const int64_t before = platformMonotonicUs();
+    EXPECT_EQ(platformWaitReadable(p[0], 1000), 0);
+    EXPECT_GE(platformMonotonicUs() - before, 1000);
+    EXPECT_EQ(platformWaitReadable(p[0], -1), 0);
+    ASSERT_EQ(write(p[1], "x", 1), 1);
+    EXPECT_EQ(platformWaitReadable(p[0], 1000), 1);
+    EXPECT_EQ(platformWaitReadable(p[0], 0), 1);
+    close(p[0]);
+    close(p[1]);
+}
+
+TEST(PlatformContract, CallsOnADescriptorThatIsNotOpenFail) {
+    // Above any descriptor limit, so never open (a closed number may be reused).
+    const int fd = 1 << 24;
+    errno = 0;
+    EXPECT_EQ(platformWaitReadable(fd, 0), -1);
+    EXPECT_EQ(errno, EBADF);
+    uint8_t mode = 0;
+    uint8_t byte = 0;
+    EXPECT_EQ(platformSpiIoctl(fd, SPI_IOC_RD_MODE, &mode), -1);
+    EXPECT_EQ(platformSpiWrite(fd, &byte, 1), -1);
+    EXPECT_EQ(platformSpiRead(fd, &byte, 1), -1);
+    FbScreenInfo info{};
+    EXPECT_EQ(platformFbScreenInfo(fd, info), 2);
+}
+
+TEST(PlatformContract, ADevicePathMapsToAPathEndingInIt) {
+    const std::string p = sysPath("/opt/usb");
+    ASSERT_GE(p.size(), 8u);
+    EXPECT_EQ(p.substr(p.size() - 8), "/opt/usb");
+}
+
+}  // namespace
