@@ -131,6 +131,18 @@ int platformWaitReadable(int fd, int64_t us) {
     return ready;
 }
 
+int platformThreadStart(pthread_t* thread, void* (*body)(void*), void* arg) {
+    return pthread_create(thread, nullptr, body, arg);
+}
+
+void PlatformMutex::lock() {
+    mutex_.lock();
+}
+
+void PlatformMutex::unlock() {
+    mutex_.unlock();
+}
+
 namespace sim {
 
 bool runOnMainLoop(std::function<void()> task, int timeoutMs) {

@@ -9,7 +9,11 @@
 #include <linux/spi/spidev.h>
 #include <unistd.h>
 
+#include <sys/socket.h>
+
+#include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <thread>
 
 #include "platform/platform.h"
@@ -85,6 +89,40 @@ TEST(PlatformContract, ADevicePathMapsToAPathEndingInIt) {
     const std::string p = sysPath("/opt/usb");
     ASSERT_GE(p.size(), 8u);
     EXPECT_EQ(p.substr(p.size() - 8), "/opt/usb");
+}
+
+TEST(PlatformContract, AStartedThreadRunsAndTheLockExcludes) {
+    struct Shared {
+        PlatformMutex lock;
+        int count = 0;
+    } shared;
+    const auto body = [](void* arg) -> void* {
+        auto& s = *static_cast<Shared*>(arg);
+        for (int i = 0; i < 10000; ++i) {
+            std::lock_guard<PlatformMutex> hold(s.lock);
+            ++s.count;
+        }
+        return nullptr;
+    };
+    pthread_t threads[2];
+    for (pthread_t& t : threads) ASSERT_EQ(platformThreadStart(&t, body, &shared), 0);
+    for (pthread_t& t : threads) pthread_join(t, nullptr);
+    EXPECT_EQ(shared.count, 20000);
+}
+
+TEST(PlatformContract, TheHotplugReceiveTakesOneMessage) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair), 0);
+    ASSERT_EQ(send(pair[1], "add@/block/sda", 14, 0), 14);
+    ASSERT_EQ(send(pair[1], "remove@/block/sda", 17, 0), 17);
+    char buf[64] = {};
+    EXPECT_EQ(platformHotplugReceive(pair[0], buf, sizeof buf - 1), 14);
+    EXPECT_STREQ(buf, "add@/block/sda");
+    close(pair[0]);
+    close(pair[1]);
+    errno = 0;
+    EXPECT_EQ(platformHotplugReceive(pair[0], buf, sizeof buf), -1);
+    EXPECT_EQ(errno, EBADF);
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 #include "app/global_data.h"
 
-std::mutex mutex_printerStatus;
-std::mutex mutex_printerCommand;
-std::mutex mutex_currentPage;
-std::mutex mutex_serialPort;
-std::mutex mutex_usbPort;
+PlatformMutex mutex_printerStatus;
+PlatformMutex mutex_printerCommand;
+PlatformMutex mutex_currentPage;
+PlatformMutex mutex_serialPort;
+PlatformMutex mutex_usbPort;
 
 std::atomic<uint8_t> creat_print_pthread{0};
 pthread_t printTask_id{};

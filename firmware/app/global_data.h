@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <mutex>
 
-extern std::mutex mutex_printerStatus;   // the print status
-extern std::mutex mutex_printerCommand;  // the current-button slot
-extern std::mutex mutex_currentPage;     // created with the others, never locked
-extern std::mutex mutex_serialPort;      // one whole exchange with the motion board
-extern std::mutex mutex_usbPort;         // the read of the stick-mounted state
+#include "platform/platform.h"
+
+extern PlatformMutex mutex_printerStatus;   // the print status
+extern PlatformMutex mutex_printerCommand;  // the current-button slot
+extern PlatformMutex mutex_currentPage;     // created with the others, never locked
+extern PlatformMutex mutex_serialPort;      // one whole exchange with the motion board
+extern PlatformMutex mutex_usbPort;         // the read of the stick-mounted state
 
 extern std::atomic<uint8_t> creat_print_pthread;  // a window asks for a print thread
 extern pthread_t printTask_id;                    // the most recent print thread

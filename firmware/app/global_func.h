@@ -14,8 +14,8 @@ timeval monotonicTimeval();
 // Milliseconds from a time taken with monotonicTimeval() until now.
 uint32_t timeElapsed(int64_t sec, int64_t usec);
 
-// Initialises the five mutexes. std::mutex needs no run-time set-up; kept as
-// the point in start-up where the locks come into use.
+// Initialises the five mutexes. They need no run-time set-up; kept as the
+// point in start-up where the locks come into use.
 void MutexInit();
 
 // Entry of the print thread: a print or a material test, then the thread ends.

@@ -6,6 +6,7 @@
 
 #include "app/global_data.h"
 #include "link/serial.h"
+#include "platform/platform.h"
 
 const char printPreStep1[] = "G21";
 const char printPreStep2[] = "G91";
@@ -23,7 +24,7 @@ char s_cmd[kLineSize];  // the print thread's line
 // The last reply to "M105". Its own small lock: the parser on the main thread
 // must not wait for a long exchange of the print thread to read it.
 char rcv_buf_STS[kReplySize];
-std::mutex rcv_buf_lock;
+PlatformMutex rcv_buf_lock;
 
 constexpr uint32_t kResendPolls = 1000;
 constexpr uint32_t kHomingResendPolls = 1000000;
@@ -35,7 +36,7 @@ int exchange(char (&line)[kLineSize], const char* cmd) {
         printf("command too long, not sent: %.70s\n", cmd);
         return -1;
     }
-    std::lock_guard<std::mutex> lock(mutex_serialPort);
+    std::lock_guard<PlatformMutex> lock(mutex_serialPort);
     return sendSerialData(line, len);
 }
 }  // namespace
@@ -93,12 +94,12 @@ int sendSerialData(const char* line, int len) {
 }
 
 void copyStatusReply(char (&out)[kReplySize]) {
-    std::lock_guard<std::mutex> lock(rcv_buf_lock);
+    std::lock_guard<PlatformMutex> lock(rcv_buf_lock);
     memcpy(out, rcv_buf_STS, kReplySize);
 }
 
 void storeStatusReply(const char* data, size_t len) {
-    std::lock_guard<std::mutex> lock(rcv_buf_lock);
+    std::lock_guard<PlatformMutex> lock(rcv_buf_lock);
     memset(rcv_buf_STS, 0, kReplySize);
     memcpy(rcv_buf_STS, data, len < kReplySize ? len : kReplySize);
 }

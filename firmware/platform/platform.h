@@ -11,7 +11,12 @@
 // models' threads. Each group says which of them call it.
 #pragma once
 
+#include <pthread.h>
+#include <sys/types.h>
+
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 // --- Process (sim: sim_main.cpp, sim_platform.cpp) -------------------------
@@ -55,6 +60,31 @@ int platformSleepUs(int64_t us);
 // descriptor that is not open). A negative `us` does not wait.
 int platformWaitReadable(int fd, int64_t us);
 
+// --- Threads and locks (sim: sim_platform.cpp) ----------------------------
+// Any firmware thread.
+//
+// The firmware's threads and its locks go through the seam so that the
+// simulator knows which of them run and which wait.
+
+// Starts a thread running `body(arg)`: pthread_create() with default
+// attributes, its result (0, or the error number).
+int platformThreadStart(pthread_t* thread, void* (*body)(void*), void* arg);
+
+// The firmware's lock: a std::mutex on the board, usable with
+// std::lock_guard. Not recursive; constant-initialised, so a global one is
+// usable from the start of the process.
+class PlatformMutex {
+  public:
+    constexpr PlatformMutex() = default;
+    PlatformMutex(const PlatformMutex&) = delete;
+    PlatformMutex& operator=(const PlatformMutex&) = delete;
+    void lock();
+    void unlock();
+
+  private:
+    std::mutex mutex_;
+};
+
 // --- Port controller, the panel's lines (sim: board_io.cpp) ----------------
 // Main thread only.
 //
@@ -83,7 +113,7 @@ long platformSpiRead(int fd, void* data, unsigned long len);
 
 // --- The hot-plug event socket (sim: usb_stick.cpp) ------------------------
 // Opened and bound by the main thread at start-up; the hot-plug thread then
-// reads it with recv().
+// waits in platformHotplugReceive.
 //
 // A kernel-object event netlink socket on the board, one end of a socket
 // pair fed by the simulated stick in the simulator.
@@ -91,6 +121,9 @@ long platformSpiRead(int fd, void* data, unsigned long len);
 // joined to the kernel's event group; 0 or -1 (errno set).
 int platformHotplugOpen();
 int platformHotplugBind(int fd);
+// Waits for the next event message: recv() of at most `len` bytes, its
+// result (-1 and errno on failure).
+ssize_t platformHotplugReceive(int fd, void* buf, size_t len);
 
 // --- The mask's frame buffer (sim: mask.cpp) -------------------------------
 // The print thread, and the main thread's light test; never both at once.

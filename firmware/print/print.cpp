@@ -63,13 +63,13 @@ double printCommandedZ() {
 }
 
 void setPrintStatus(int status) {
-    std::lock_guard<std::mutex> lock(mutex_printerStatus);
+    std::lock_guard<PlatformMutex> lock(mutex_printerStatus);
     print_current_statue = status;
     file_information.status_copy = status;
 }
 
 int getPrintStatus() {
-    std::lock_guard<std::mutex> lock(mutex_printerStatus);
+    std::lock_guard<PlatformMutex> lock(mutex_printerStatus);
     file_information.status_copy = print_current_statue;
     return print_current_statue;
 }

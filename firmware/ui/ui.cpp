@@ -55,12 +55,12 @@ const Window* windowOf(uint8_t id) {
 }  // namespace
 
 void setCurrentButton(int code) {
-    std::lock_guard<std::mutex> lock(mutex_printerCommand);
+    std::lock_guard<PlatformMutex> lock(mutex_printerCommand);
     ui_print_cmd = code;
 }
 
 int getCurrentButton() {
-    std::lock_guard<std::mutex> lock(mutex_printerCommand);
+    std::lock_guard<PlatformMutex> lock(mutex_printerCommand);
     return ui_print_cmd;
 }
 

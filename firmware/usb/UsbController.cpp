@@ -61,7 +61,7 @@ int UsbController_Init() {
     }
     s_hotplugSock = sock;
     pthread_t thread;
-    const int err = pthread_create(&thread, nullptr, monitorThread, nullptr);
+    const int err = platformThreadStart(&thread, monitorThread, nullptr);
     if (err != 0) printf("pthread_create error = %d\n", err);
     return 0;
 }
@@ -92,7 +92,7 @@ void UsbController_HotPlugMonitor() {
     char buf[4096];
     for (;;) {
         memset(buf, 0, sizeof buf);
-        const ssize_t n = recv(s_hotplugSock, buf, sizeof buf - 1, 0);
+        const ssize_t n = platformHotplugReceive(s_hotplugSock, buf, sizeof buf - 1);
         if (n < 0) {
             msleep(1000);  // a broken socket must not spin
             continue;

@@ -17,7 +17,7 @@ const char* const pravikPath = "/opt/usb/pravik3d";
 namespace {
 char file_name_list[FILE_NAME_SLOTS][FILE_NAME_SIZE];
 // Held while a scan writes the list, so an inspection never sees half a name.
-std::mutex listLock;
+PlatformMutex listLock;
 
 bool isRegularEntry(const std::string& dir, const dirent* e) {
     if (e->d_type == DT_REG) return true;
@@ -45,7 +45,7 @@ char* getFileName(uint16_t index) {
 }
 
 int usbDetectedAndMount() {
-    std::lock_guard<std::mutex> lock(mutex_usbPort);
+    std::lock_guard<PlatformMutex> lock(mutex_usbPort);
     return UsbController_IsMounted() ? 1 : 0;
 }
 
@@ -91,7 +91,7 @@ int usbFileReadName() {
     int count = 0;
     DIR* d = nullptr;
     const std::string dir = sysPath(pravikPath);
-    std::lock_guard<std::mutex> lock(listLock);
+    std::lock_guard<PlatformMutex> lock(listLock);
     if (USB_detected != 0) {
         d = opendir(dir.c_str());
         if (d == nullptr) return 5;
@@ -130,7 +130,7 @@ int usbReadFile() {
 }
 
 std::vector<std::string> fileNameListCopy(int count) {
-    std::lock_guard<std::mutex> lock(listLock);
+    std::lock_guard<PlatformMutex> lock(listLock);
     std::vector<std::string> out;
     for (int i = 0; i < count && i < FILE_NAME_SLOTS; ++i) out.emplace_back(file_name_list[i]);
     return out;

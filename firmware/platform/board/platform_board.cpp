@@ -53,6 +53,18 @@ int platformWaitReadable(int fd, int64_t us) {
     return ready;
 }
 
+int platformThreadStart(pthread_t* thread, void* (*body)(void*), void* arg) {
+    return pthread_create(thread, nullptr, body, arg);
+}
+
+void PlatformMutex::lock() {
+    mutex_.lock();
+}
+
+void PlatformMutex::unlock() {
+    mutex_.unlock();
+}
+
 // The panel module's lines: the port controller mapped from physical memory.
 namespace {
 volatile uint32_t* g_gpio = nullptr;
@@ -117,6 +129,10 @@ int platformHotplugBind(int fd) {
     addr.nl_pid = static_cast<uint32_t>(getpid());
     addr.nl_groups = 1;  // the kernel's event group
     return bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+}
+
+ssize_t platformHotplugReceive(int fd, void* buf, size_t len) {
+    return recv(fd, buf, len, 0);
 }
 
 int platformFbScreenInfo(int fd, FbScreenInfo& info) {
