@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "text_model.h"
 #include "usb/UsbController.h"
 
 namespace {
@@ -36,15 +37,10 @@ void apply(const std::string& message, Model& m) {
 // holds 4095 bytes of one.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Model model{isUsbConnected, s_ishotplug, usb_stick_changes};
-    const char* bytes = reinterpret_cast<const char*>(data);
-    size_t at = 0;
-    do {
-        const void* nul = memchr(bytes + at, '\0', size - at);
-        const size_t end =
-            nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - bytes) : size;
+    fuzz_model::forEachPart(data, size, [&](const char* text, size_t length) {
         char buf[4096] = {};
-        const size_t n = end - at < sizeof buf - 1 ? end - at : sizeof buf - 1;
-        memcpy(buf, bytes + at, n);
+        const size_t n = length < sizeof buf - 1 ? length : sizeof buf - 1;
+        memcpy(buf, text, n);
         UsbController_HandleEvent(buf);
         apply(std::string(buf, n), model);
         if (isUsbConnected != model.connected || s_ishotplug != model.hotplug ||
@@ -54,7 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The mount monitor takes the flag; a later change must raise it again.
         s_ishotplug = 0;
         model.hotplug = 0;
-        at = end + 1;
-    } while (at < size);
+    });
     return 0;
 }

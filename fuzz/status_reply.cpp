@@ -59,18 +59,13 @@ void apply(const char* text, Model& m) {
 // short reply leaves alone are checked too.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Model model;
-    const char* bytes = reinterpret_cast<const char*>(data);
-    size_t at = 0;
-    do {
-        const void* nul = memchr(bytes + at, '\0', size - at);
-        const size_t end =
-            nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - bytes) : size;
-        storeStatusReply(bytes + at, end - at);
+    fuzz_model::forEachPart(data, size, [&](const char* reply, size_t length) {
+        storeStatusReply(reply, length);
         checkM105cmd();
 
         // The parser sees at most one reply buffer of it.
         char text[kReplySize + 1] = {};
-        memcpy(text, bytes + at, end - at < size_t{kReplySize} ? end - at : size_t{kReplySize});
+        memcpy(text, reply, length < size_t{kReplySize} ? length : size_t{kReplySize});
         apply(text, model);
 
         const PrinterStatus& s = pravik3dprinter;
@@ -81,7 +76,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const bool refused = model.temperature > 55 || model.temperature == -10;
         if (checkTemperature() != (refused ? TEMPERATURE_REFUSED : 1)) __builtin_trap();
-        at = end + 1;
-    } while (at < size);
+    });
     return 0;
 }

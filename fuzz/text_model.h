@@ -4,9 +4,26 @@
 
 #include <climits>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace fuzz_model {
+
+// Calls `each(text, length)` for every part of the input between NUL bytes
+// (at least once, for an empty input too).
+template <class Each>
+void forEachPart(const uint8_t* data, size_t size, Each&& each) {
+    const char* bytes = reinterpret_cast<const char*>(data);
+    size_t at = 0;
+    do {
+        const void* nul = memchr(bytes + at, '\0', size - at);
+        const size_t end =
+            nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - bytes) : size;
+        each(bytes + at, end - at);
+        at = end + 1;
+    } while (at < size);
+}
 
 inline bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "platform/poll_readable.h"
 
 namespace sim {
 namespace {
@@ -120,15 +121,7 @@ int platformSleepUs(int64_t us) {
 }
 
 int platformWaitReadable(int fd, int64_t us) {
-    pollfd p{fd, POLLIN, 0};
-    const timespec ts = sim::toTimespec(sim::toRealUs(us));
-    const int ready = ppoll(&p, 1, &ts, nullptr);
-    // poll() reports a descriptor that is not open as an event, not an error.
-    if (ready == 1 && (p.revents & POLLNVAL) != 0) {
-        errno = EBADF;
-        return -1;
-    }
-    return ready;
+    return pollReadable(fd, sim::toTimespec(sim::toRealUs(us)));
 }
 
 int platformThreadStart(pthread_t* thread, void* (*body)(void*), void* arg) {

@@ -15,6 +15,7 @@
 
 #include "display/driver.h"
 #include "platform/platform.h"
+#include "platform/poll_readable.h"
 
 void platformStart(int, char**) {}
 
@@ -42,15 +43,8 @@ int platformSleepUs(int64_t us) {
 
 int platformWaitReadable(int fd, int64_t us) {
     if (us < 0) us = 0;
-    pollfd p{fd, POLLIN, 0};
-    timespec ts{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
-    const int ready = ppoll(&p, 1, &ts, nullptr);
-    // poll() reports a descriptor that is not open as an event, not an error.
-    if (ready == 1 && (p.revents & POLLNVAL) != 0) {
-        errno = EBADF;
-        return -1;
-    }
-    return ready;
+    return pollReadable(
+        fd, timespec{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000});
 }
 
 int platformThreadStart(pthread_t* thread, void* (*body)(void*), void* arg) {
