@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_root = sim::makeTempRoot();
     std::string error;
     if (g_root.empty() || !sim::makeSandbox(g_root, error)) abort();
-    sim::configure(g_root, 1.0);
+    sim::configure(g_root);
     std::filesystem::create_directories(g_root + "/opt/usb/pravik3d");
     g_file = g_root + "/opt/usb/pravik3d/part.pvk4k";
     atexit([] {

@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_root = sim::makeTempRoot();
     std::string error;
     if (g_root.empty() || !sim::makeSandbox(g_root, error)) abort();
-    sim::configure(g_root, 1.0);
+    sim::configure(g_root);
     atexit([] {
         std::error_code ec;
         std::filesystem::remove_all(g_root, ec);

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
@@ -24,6 +25,7 @@
 #include "usb/UsbController.h"
 #include "usb/tf.h"
 #include "usb_stick.h"
+#include "virtual_clock.h"
 
 extern const char kIndexHtml[];
 
@@ -32,50 +34,79 @@ namespace {
 
 using nlohmann::json;
 
-json firmwareState() {
-    return json{
-        {"sim_time_ms", nowMs()},
-        {"main_loop_passes", main_loop_passes.load()},
-        {"current_window_ID", current_window_ID.load()},
-        {"next_window_ID", next_window_ID.load()},
-        {"change_window", change_window.load()},
-        {"print_status", getPrintStatus()},
-        {"is_printing_true", is_printing_true.load()},
-        {"creat_print_pthread", creat_print_pthread.load()},
-        {"current_button", getCurrentButton()},
-        {"current_temperature", current_temperature.load()},
-        {"checkTemperature", checkTemperature()},
+// The fields of /api/state, each read on its own so that a run can wait for
+// one of them at every instant without building the rest.
+using Field = std::pair<const char*, json (*)()>;
+const std::vector<Field>& stateFields() {
+    static const std::vector<Field> fields{
+        {"sim_time_ms", [] { return json(nowMs()); }},
+        {"main_loop_passes", [] { return json(main_loop_passes.load()); }},
+        {"current_window_ID", [] { return json(current_window_ID.load()); }},
+        {"next_window_ID", [] { return json(next_window_ID.load()); }},
+        {"change_window", [] { return json(change_window.load()); }},
+        {"print_status", [] { return json(getPrintStatus()); }},
+        {"is_printing_true", [] { return json(is_printing_true.load()); }},
+        {"creat_print_pthread", [] { return json(creat_print_pthread.load()); }},
+        {"current_button", [] { return json(getCurrentButton()); }},
+        {"current_temperature", [] { return json(current_temperature.load()); }},
+        {"checkTemperature", [] { return json(checkTemperature()); }},
         {"pravik3dprinter",
-         {{"led_temperature", pravik3dprinter.led_temperature.load()},
-          {"ok_value", pravik3dprinter.ok_value.load()},
-          {"mv_value", pravik3dprinter.mv_value.load()},
-          {"rpm_value", pravik3dprinter.rpm_value.load()},
-          {"zmin_state", pravik3dprinter.zmin_state.load()},
-          {"zmax_state", pravik3dprinter.zmax_state.load()},
-          {"t_value", pravik3dprinter.t_value.load()}}},
-        {"serial_port_open", s_fd.load() != -1},
-        {"tp_pixlcd", {{"x", tp_pixlcd.x.load()}, {"y", tp_pixlcd.y.load()}}},
-        {"tp_pixad", {{"x", tp_pixad.x.load()}, {"y", tp_pixad.y.load()}}},
-        {"panel_on", panelChip().displayOn()},
-        {"pen_down", touchChip().pressed()},
-        {"spi_select_faults", spiSelectFaults()},
-        {"USB_detected", USB_detected.load()},
-        {"usb_file_count", usb_file_count.load()},
-        {"isUsbConnected", isUsbConnected.load()},
-        {"s_ishotplug", s_ishotplug.load()},
-        {"s_isMounted", s_isMounted.load()},
-        {"print_times", file_information.print_times.load()},
-        {"current_layer", file_information.current_layer.load()},
-        {"total_layer", file_information.total_layer.load()},
-        {"light_on", file_information.light_on.load()},
-        {"material_test", material_test.load()},
-        {"Remaining_hours", Remaining_hours.load()},
-        {"Remaining_minutes", Remaining_minutes.load()},
-        {"cp_time_hours", cp_time_hours.load()},
-        {"usb_stick_changes", usb_stick_changes.load()},
+         [] {
+             return json{{"led_temperature", pravik3dprinter.led_temperature.load()},
+                         {"ok_value", pravik3dprinter.ok_value.load()},
+                         {"mv_value", pravik3dprinter.mv_value.load()},
+                         {"rpm_value", pravik3dprinter.rpm_value.load()},
+                         {"zmin_state", pravik3dprinter.zmin_state.load()},
+                         {"zmax_state", pravik3dprinter.zmax_state.load()},
+                         {"t_value", pravik3dprinter.t_value.load()}};
+         }},
+        {"serial_port_open", [] { return json(s_fd.load() != -1); }},
+        {"tp_pixlcd",
+         [] {
+             return json{{"x", tp_pixlcd.x.load()}, {"y", tp_pixlcd.y.load()}};
+         }},
+        {"tp_pixad",
+         [] {
+             return json{{"x", tp_pixad.x.load()}, {"y", tp_pixad.y.load()}};
+         }},
+        {"panel_on", [] { return json(panelChip().displayOn()); }},
+        {"pen_down", [] { return json(touchChip().pressed()); }},
+        {"spi_select_faults", [] { return json(spiSelectFaults()); }},
+        {"USB_detected", [] { return json(USB_detected.load()); }},
+        {"usb_file_count", [] { return json(usb_file_count.load()); }},
+        {"isUsbConnected", [] { return json(isUsbConnected.load()); }},
+        {"s_ishotplug", [] { return json(s_ishotplug.load()); }},
+        {"s_isMounted", [] { return json(s_isMounted.load()); }},
+        {"print_times", [] { return json(file_information.print_times.load()); }},
+        {"current_layer", [] { return json(file_information.current_layer.load()); }},
+        {"total_layer", [] { return json(file_information.total_layer.load()); }},
+        {"light_on", [] { return json(file_information.light_on.load()); }},
+        {"material_test", [] { return json(material_test.load()); }},
+        {"Remaining_hours", [] { return json(Remaining_hours.load()); }},
+        {"Remaining_minutes", [] { return json(Remaining_minutes.load()); }},
+        {"cp_time_hours", [] { return json(cp_time_hours.load()); }},
+        {"usb_stick_changes", [] { return json(usb_stick_changes.load()); }},
         {"file_name_list",
-         fileNameListCopy(usb_file_count.load() <= FILE_NAME_SLOTS ? usb_file_count.load() : 0)},
+         [] {
+             const int count = usb_file_count.load();
+             return json(fileNameListCopy(count <= FILE_NAME_SLOTS ? count : 0));
+         }},
     };
+    return fields;
+}
+
+json firmwareState() {
+    json state = json::object();
+    for (const auto& [name, read] : stateFields()) state[name] = read();
+    return state;
+}
+
+json clockState() {
+    const ClockSettings c = clock().settings();
+    return json{{"sim_time_ms", nowMs()},
+                {"speed", c.speed > 0 ? json(c.speed) : json("max")},
+                {"paused", c.paused},
+                {"schedule", c.schedule == Schedule::Serial ? "serial" : "parallel"}};
 }
 
 json boardState(const BoardSnapshot& s) {
@@ -138,6 +169,11 @@ void badRequest(httplib::Response& res, const std::string& why) {
     reply(res, json{{"error", why}}, 400);
 }
 
+// A change of the machine from outside, at the firmware instant it arrives.
+void change(const std::function<void()>& what) {
+    clock().inject(what);
+}
+
 // Applies a POST /api/board body; "" or what is wrong with it.
 std::string applyBoard(MotionBoard& board, const json& body) {
     if (!body.is_object()) return "body must be a JSON object";
@@ -165,8 +201,10 @@ std::string applyBoard(MotionBoard& board, const json& body) {
         }
     }
     // Nothing applies unless the whole body is valid.
-    if (temperature) board.setTemperature(*temperature);
-    board.setFaults(f);
+    change([&] {
+        if (temperature) board.setTemperature(*temperature);
+        board.setFaults(f);
+    });
     return "";
 }
 
@@ -240,10 +278,18 @@ struct HttpApi::Impl {
                 }
                 ms = body["ms"].get<int>();
             }
-            setPen(true, x, y);
-            platformSleepUs(static_cast<int64_t>(ms) * 1000);  // held for firmware time
-            setPen(false, x, y);
-            reply(res, json{{"x", x}, {"y", y}, {"ms", ms}});
+            // Held for firmware time: the release is due `ms` after the press,
+            // however long that takes in real time (also on a paused clock).
+            int64_t releaseAt = 0;
+            change([&] {
+                setPen(true, x, y);
+                releaseAt = platformMonotonicUs() + static_cast<int64_t>(ms) * 1000;
+                clock().at(releaseAt, [x, y] { setPen(false, x, y); });
+            });
+            reply(res, json{{"x", x},
+                            {"y", y},
+                            {"ms", ms},
+                            {"release_at_ms", (releaseAt - VirtualClock::kStartUs) / 1000}});
         });
         server.Post("/api/pen", [](const httplib::Request& req, httplib::Response& res) {
             const json body = json::parse(req.body, nullptr, false);
@@ -254,7 +300,7 @@ struct HttpApi::Impl {
             int x = 0, y = 0;
             std::string why;
             if (down && !panelPoint(body, x, y, why)) return badRequest(res, why);
-            setPen(down, x, y);
+            change([&] { setPen(down, x, y); });
             reply(res, json{{"down", down}});
         });
         server.Post("/api/usb/insert", [this](const httplib::Request& req, httplib::Response& res) {
@@ -277,12 +323,14 @@ struct HttpApi::Impl {
             if (dir.empty()) return badRequest(res, "no stick folder: give {\"dir\":...}");
             if (dir[0] != '/') return badRequest(res, "dir must be an absolute path");
             std::string error;
-            if (!usbStick().insert(dir, error, unmountable)) return badRequest(res, error);
+            bool inserted = false;
+            change([&] { inserted = usbStick().insert(dir, error, unmountable); });
+            if (!inserted) return badRequest(res, error);
             world.stickDir = dir;
             reply(res, boardState(world.board.snapshot()));
         });
         server.Post("/api/usb/remove", [this](const httplib::Request&, httplib::Response& res) {
-            usbStick().remove();
+            change([] { usbStick().remove(); });
             reply(res, boardState(world.board.snapshot()));
         });
         server.Get("/api/mask.png", [this](const httplib::Request& req, httplib::Response& res) {
@@ -345,12 +393,84 @@ struct HttpApi::Impl {
             if (body.is_object() && body.contains("request") && body["request"].is_string()) {
                 for (const auto& [text, code] : kRequests) {
                     if (body["request"] == text) {
-                        setCurrentButton(code);
+                        change([code = code] { setCurrentButton(code); });
                         return reply(res, firmwareState());
                     }
                 }
             }
             badRequest(res, "request must be pause, resume, temppause or cancel");
+        });
+        server.Post("/api/run", [](const httplib::Request& req, httplib::Response& res) {
+            const json body = json::parse(req.body, nullptr, false);
+            if (!body.is_object()) return badRequest(res, "body must be a JSON object");
+            constexpr int64_t kMaxRunMs = 7LL * 24 * 3600 * 1000;  // a week of firmware time
+            const auto msField = [&](const char* key, int64_t& out) {
+                if (!body.contains(key)) return false;
+                const json& v = body[key];
+                if (!v.is_number_integer() || v.get<int64_t>() < 0 ||
+                    v.get<int64_t>() > kMaxRunMs) {
+                    out = -1;
+                    return true;
+                }
+                out = v.get<int64_t>();
+                return true;
+            };
+            int64_t ms = 0;
+            std::function<bool()> until;
+            if (body.contains("until")) {
+                const json& u = body["until"];
+                if (!u.is_object() || !u.contains("field") || !u["field"].is_string() ||
+                    !u.contains("equals")) {
+                    return badRequest(res, "until must be {\"field\":NAME,\"equals\":VALUE}");
+                }
+                const std::string field = u["field"];
+                const auto& fields = stateFields();
+                const auto f = std::find_if(fields.begin(), fields.end(),
+                                            [&](const Field& x) { return field == x.first; });
+                if (f == fields.end()) return badRequest(res, "no state field " + field);
+                if (!msField("limit_ms", ms) || ms < 0) {
+                    return badRequest(res, "limit_ms must be an integer from 0 to 604800000");
+                }
+                until = [read = f->second, want = u["equals"]] { return read() == want; };
+            } else if (!msField("ms", ms) || ms < 0) {
+                return badRequest(res,
+                                  "give {\"ms\":N} or {\"until\":...,\"limit_ms\":N}, "
+                                  "N from 0 to 604800000");
+            }
+            const int64_t from = nowMs();
+            const RunResult r = clock().run(ms * 1000, until);
+            json state = firmwareState();
+            state["run"] = {{"ran_ms", nowMs() - from}, {"reached", r.reached}};
+            reply(res, state);
+        });
+        server.Get("/api/clock", [](const httplib::Request&, httplib::Response& res) {
+            reply(res, clockState());
+        });
+        server.Post("/api/clock", [](const httplib::Request& req, httplib::Response& res) {
+            const json body = json::parse(req.body, nullptr, false);
+            if (!body.is_object()) return badRequest(res, "body must be a JSON object");
+            ClockSettings c = clock().settings();
+            for (const auto& [key, value] : body.items()) {
+                if (key == "speed") {
+                    if (value == "max") {
+                        c.speed = 0;
+                    } else if (value.is_number() && value.get<double>() >= 0.01 &&
+                               value.get<double>() <= 1e6) {
+                        c.speed = value.get<double>();
+                    } else {
+                        return badRequest(res,
+                                          "speed must be a number from 0.01 to 1000000 or "
+                                          "\"max\"");
+                    }
+                } else if (key == "paused") {
+                    if (!value.is_boolean()) return badRequest(res, "paused must be true or false");
+                    c.paused = value.get<bool>();
+                } else {
+                    return badRequest(res, "unknown field " + key);
+                }
+            }
+            clock().configure(c);
+            reply(res, clockState());
         });
         server.Get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
             reply(res, traceLines(world.log, sinceParam(req), false));

@@ -1,6 +1,5 @@
 #include "motion_board.h"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "sim_platform.h"
+#include "virtual_clock.h"
 
 namespace sim {
 namespace {
@@ -71,41 +71,46 @@ void MotionBoard::start(int fd) {
     stop();
     if (pipe(wake_) != 0) wake_[0] = wake_[1] = -1;
     stop_ = false;
-    thread_ = std::thread([this, fd] { serve(fd); });
+    fd_ = fd;
+    running_ = clock().startParty(
+                   &thread_, "motion-board",
+                   [](void* self) -> void* {
+                       static_cast<MotionBoard*>(self)->serve(static_cast<MotionBoard*>(self)->fd_);
+                       return nullptr;
+                   },
+                   this) == 0;
 }
 
 void MotionBoard::stop() {
-    if (!thread_.joinable()) return;
+    if (!running_) return;
     stop_ = true;
     if (wake_[1] >= 0) {
         const char c = 0;
         (void)!write(wake_[1], &c, 1);
     }
-    thread_.join();
+    clock().poke();
+    clock().join(thread_);
+    running_ = false;
     for (int& p : wake_) {
         if (p >= 0) close(p);
         p = -1;
     }
 }
 
+// Until firmware time `at_us`, or a stop (false).
 bool MotionBoard::waitUntil(int64_t at_us) const {
-    for (;;) {
-        if (stop_) return false;
-        const int64_t left = at_us - platformMonotonicUs();
-        if (left <= 0) return true;
-        // In slices, so a stop is noticed within a short real time.
-        platformSleepUs(std::min<int64_t>(left, static_cast<int64_t>(20000 * speed())));
-    }
+    if (stop_) return false;
+    const int r = clock().waitReadable(&wake_[0], 1, at_us);
+    return r == -1 && !stop_;
 }
 
 void MotionBoard::serve(int fd) {
     std::string pending;
     char chunk[512];
     while (!stop_) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) continue;
-        if (stop_ || (fds[1].revents & POLLIN)) break;
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+        const int fds[2] = {fd, wake_[0]};
+        const int ready = clock().waitReadable(fds, 2, kForever);
+        if (stop_ || ready != 0) break;
         const ssize_t n = read(fd, chunk, sizeof chunk);
         if (n <= 0) {
             platformSleepUs(10000);

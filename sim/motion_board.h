@@ -4,12 +4,12 @@
 // time at their feed rate.
 #pragma once
 
+#include <pthread.h>
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "print/safety_envelope.h"
 #include "trace.h"
@@ -61,7 +61,8 @@ class MotionBoard {
     MotionBoard(const MotionBoard&) = delete;
     MotionBoard& operator=(const MotionBoard&) = delete;
 
-    // Serves the line on `fd` (the pty master) in a thread of its own.
+    // Serves the line on `fd` (the pty master) in a thread of its own, a
+    // party of the virtual clock.
     void start(int fd);
     void stop();
 
@@ -108,7 +109,9 @@ class MotionBoard {
 
     std::atomic<bool> stop_{false};
     int wake_[2] = {-1, -1};
-    std::thread thread_;
+    int fd_ = -1;
+    bool running_ = false;
+    pthread_t thread_{};
 };
 
 }  // namespace sim

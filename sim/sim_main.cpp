@@ -1,6 +1,7 @@
 // printer-sim: the firmware's own main() runs on; this is its set-up. It
 // builds the sandbox, the serial line with the motion board behind it, the
 // log capture and the control server, then hands over to the firmware.
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 #include <CLI/CLI.hpp>
@@ -18,12 +19,15 @@
 #include "sandbox.h"
 #include "sim_platform.h"
 #include "usb_stick.h"
+#include "virtual_clock.h"
 
 namespace {
 
 struct Options {
     std::string root;
-    double speed = 1.0;
+    std::string speed = "1";
+    bool paused = false;
+    std::string schedule = "serial";
     int port = 8080;
     std::string trace;
     bool uncalibrated = false;
@@ -48,8 +52,24 @@ Options parseOptions(int argc, char** argv) {
     CLI::App app{"The printer's firmware on a simulated board.", "printer-sim"};
     app.add_option("--root", o.root,
                    "Sandbox root laid out like the board (default: a fresh temporary folder)");
-    app.add_option("--speed", o.speed, "Run time this many times faster")
-        ->check(CLI::Range(0.01, 1000.0));
+    app.add_option("--speed", o.speed,
+                   "Firmware time runs at most this many times faster than real time, or "
+                   "\"max\": as fast as the work in it allows (default 1)")
+        ->check([](const std::string& v) -> std::string {
+            if (v == "max") return "";
+            char* end = nullptr;
+            const double n = strtod(v.c_str(), &end);
+            if (v.empty() || *end != '\0' || !(n >= 0.01 && n <= 1e6)) {
+                return "--speed takes a number from 0.01 to 1000000, or max";
+            }
+            return "";
+        });
+    app.add_flag("--paused", o.paused,
+                 "Start with firmware time frozen; it moves by POST /api/run or /api/clock");
+    app.add_option("--schedule", o.schedule,
+                   "serial: what is due at one instant runs one thread at a time, so runs "
+                   "repeat exactly (default); parallel: side by side, for the race detector")
+        ->check(CLI::IsMember({"serial", "parallel"}));
     app.add_option("--port", o.port, "Port of the control server on 127.0.0.1, 0 for none")
         ->check(CLI::Range(0, 65535));
     app.add_flag("--uncalibrated", o.uncalibrated,
@@ -70,32 +90,52 @@ Options parseOptions(int argc, char** argv) {
     return o;
 }
 
-// Copies the firmware's standard output to the terminal and into the log.
+// Copies the firmware's standard output to the terminal and into the log,
+// each line stamped with the firmware time at which it was written: the
+// reader is a party of the clock, so it runs before time moves on.
+struct Capture {
+    int fd;
+    sim::Trace* log;
+};
+
+void* captureLines(void* arg) {
+    const Capture c = *static_cast<Capture*>(arg);
+    delete static_cast<Capture*>(arg);
+    std::string pending;
+    char chunk[4096];
+    for (;;) {
+        if (sim::clock().waitReadable(&c.fd, 1, sim::kForever) != 0) break;
+        const ssize_t n = read(c.fd, chunk, sizeof chunk);
+        if (n <= 0) break;
+        (void)!write(g_realStdout, chunk, static_cast<size_t>(n));
+        pending.append(chunk, static_cast<size_t>(n));
+        size_t eol;
+        while ((eol = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, eol);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            c.log->add(' ', std::move(line));
+            pending.erase(0, eol + 1);
+        }
+        if (pending.size() > 4096) pending.clear();
+    }
+    return nullptr;
+}
+
 void captureStdout(sim::Trace& log) {
     int p[2];
-    if (pipe(p) != 0) return;
+    if (pipe2(p, O_CLOEXEC) != 0) return;
+    // Room for what the firmware prints between two waits.
+    fcntl(p[1], F_SETPIPE_SZ, 1 << 20);
     fflush(stdout);
     g_realStdout = dup(STDOUT_FILENO);
     dup2(p[1], STDOUT_FILENO);
     close(p[1]);
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    std::thread([fd = p[0], &log] {
-        std::string pending;
-        char chunk[1024];
-        ssize_t n;
-        while ((n = read(fd, chunk, sizeof chunk)) > 0) {
-            (void)!write(g_realStdout, chunk, static_cast<size_t>(n));
-            pending.append(chunk, static_cast<size_t>(n));
-            size_t eol;
-            while ((eol = pending.find('\n')) != std::string::npos) {
-                std::string line = pending.substr(0, eol);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                log.add(' ', std::move(line));
-                pending.erase(0, eol + 1);
-            }
-            if (pending.size() > 4096) pending.clear();
-        }
-    }).detach();
+    pthread_t thread;
+    if (sim::clock().startParty(&thread, "log-capture", captureLines, new Capture{p[0], &log}) ==
+        0) {
+        pthread_detach(thread);
+    }
 }
 
 // The calibration file the firmware would have after calibrating this
@@ -116,17 +156,20 @@ void provideCalibration(const std::string& root, bool uncalibrated) {
     }
 }
 
+// Between two steps of the firmware, so nothing writes into the sandbox
+// while it goes.
 [[noreturn]] void shutDown() {
-    if (g_http != nullptr) g_http->stop();
-    if (g_world != nullptr) g_world->board.stop();
-    sim::closePty(g_pty);
-    if (g_ownRoot && g_world != nullptr) {
-        std::error_code ec;
-        std::filesystem::remove_all(g_world->root, ec);
-    }
-    fflush(stdout);
-    const char bye[] = "printer-sim: stopped\n";
-    (void)!write(g_realStdout >= 0 ? g_realStdout : STDOUT_FILENO, bye, sizeof bye - 1);
+    sim::clock().inject([] {
+        sim::closePty(g_pty);
+        if (g_ownRoot && g_world != nullptr) {
+            std::error_code ec;
+            std::filesystem::remove_all(g_world->root, ec);
+        }
+        fflush(stdout);
+        const char bye[] = "printer-sim: stopped\n";
+        (void)!write(g_realStdout >= 0 ? g_realStdout : STDOUT_FILENO, bye, sizeof bye - 1);
+        _exit(0);
+    });
     _exit(0);
 }
 
@@ -152,6 +195,16 @@ void platformStart(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    // The firmware's main thread is the clock's first party, the models next:
+    // the order in which what is due at one instant runs.
+    sim::ClockSettings clockSettings;
+    clockSettings.speed = o.speed == "max" ? 0 : strtod(o.speed.c_str(), nullptr);
+    clockSettings.paused = o.paused;
+    clockSettings.schedule =
+        o.schedule == "parallel" ? sim::Schedule::Parallel : sim::Schedule::Serial;
+    sim::clock().configure(clockSettings);
+    sim::clock().joinCallingThread("main");
+
     std::string root = o.root;
     if (root.empty()) {
         root = sim::makeTempRoot();
@@ -168,7 +221,7 @@ void platformStart(int argc, char** argv) {
                                    std::filesystem::copy_options::update_existing, ignored);
     }
 #endif
-    sim::configure(root, o.speed);
+    sim::configure(root);
     sim::touchChip().setNoise(o.touchNoise);
     provideCalibration(root, o.uncalibrated);
     sim::usbStick().attach(root);
@@ -193,7 +246,8 @@ void platformStart(int argc, char** argv) {
         shutDown();
     }).detach();
 
-    printf("printer-sim: sandbox %s, speed x%g\n", root.c_str(), o.speed);
+    printf("printer-sim: sandbox %s, speed %s%s%s\n", root.c_str(), o.speed == "max" ? "" : "x",
+           o.speed.c_str(), o.paused ? ", paused" : "");
     if (o.port != 0) printf("printer-sim: control page at http://127.0.0.1:%d/\n", o.port);
     fflush(stdout);
     captureStdout(g_world->log);

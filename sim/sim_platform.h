@@ -1,5 +1,6 @@
-// The simulated board's side of the platform seam: sandbox root, scaled
-// time and the model of the board's operating system.
+// The simulated board's side of the platform seam: the sandbox root and the
+// model of the board's operating system. Firmware time is the virtual clock's
+// (virtual_clock.h).
 #pragma once
 
 #include <cstdint>
@@ -8,14 +9,10 @@
 
 namespace sim {
 
-// Root of the sandbox that device paths map into ("" maps nothing), and how
-// many times faster than real time the firmware and the models run.
-void configure(const std::string& root, double speed);
+// Root of the sandbox that device paths map into ("" maps nothing).
+void configure(const std::string& root);
 const std::string& root();
-double speed();
 
-// Firmware time at which the simulation started, in microseconds.
-int64_t epochUs();
 // Firmware milliseconds since the simulation started.
 int64_t nowMs();
 
@@ -25,8 +22,9 @@ using ShellHandler = std::function<int(const char*)>;
 void setShellHandler(ShellHandler handler);
 
 // Runs `task` on the firmware's main loop between two passes and waits for
-// it; false when the loop did not take it within `timeoutMs` of real time
-// (the task is then dropped).
-bool runOnMainLoop(std::function<void()> task, int timeoutMs = 5000);
+// it, letting firmware time run (also on a paused clock) until the loop has
+// taken it; false when it did not within `limitMs` of firmware time (the
+// task is then dropped).
+bool runOnMainLoop(std::function<void()> task, int limitMs = 5000);
 
 }  // namespace sim

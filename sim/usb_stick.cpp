@@ -3,11 +3,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "platform/platform.h"
+#include "virtual_clock.h"
 
 namespace fs = std::filesystem;
 
@@ -128,5 +130,10 @@ int platformHotplugBind(int) {
 }
 
 ssize_t platformHotplugReceive(int fd, void* buf, size_t len) {
-    return recv(fd, buf, len, 0);
+    // The wait is the clock's, so the hot-plug thread counts as waiting.
+    for (;;) {
+        if (sim::clock().waitReadable(&fd, 1, sim::kForever) != 0) return -1;
+        const ssize_t n = recv(fd, buf, len, MSG_DONTWAIT);
+        if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return n;
+    }
 }

@@ -5,12 +5,12 @@
 #include <cstring>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "link/command.h"
 #include "link/status.h"
 #include "platform/platform.h"
 #include "serial_fixture.h"
+#include "virtual_clock.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ std::string keptStatus() {
 class Exchange {
   public:
     Exchange(int master, std::function<int()> call)
-        : master_(master), thread_([this, call] {
+        : master_(master), thread_("exchange", [this, call] {
               result_ = call();
               done_ = true;
           }) {}
@@ -53,14 +53,11 @@ class Exchange {
     int master_;
     std::atomic<bool> done_{false};
     std::atomic<int> result_{-2};
-    std::thread thread_;
+    sim::PartyThread thread_;
 };
 
 class ExchangeTest : public SerialFixture {
   protected:
-    // Slow enough that a reply is always written long before a resend.
-    double speed() const override { return 5.0; }
-
     // One exchange seen from the far end. `held` is answered first and must
     // neither end the exchange nor touch the kept status reply.
     void roundTrip(std::function<int()> call, const std::string& line, const std::string& reply,
@@ -82,7 +79,6 @@ class ExchangeTest : public SerialFixture {
 
 class ExchangeResend : public ExchangeTest {
   protected:
-    double speed() const override { return 100.0; }
 };
 
 TEST_F(ExchangeTest, WritesTheLineOnceAndEndsOnOk) {
@@ -128,7 +124,7 @@ TEST_F(ExchangeTest, BoardModelAnswersTwoSendersWithoutResends) {
     sim::MotionBoard& board = startBoard();
     board.setTemperature(47);
     constexpr int kRounds = 20;
-    std::thread ui([] {
+    sim::PartyThread ui("ui", [] {
         for (int i = 0; i < kRounds; ++i) EXPECT_EQ(sendGCode(checkprinter), 0);
     });
     for (int i = 0; i < kRounds; ++i) EXPECT_EQ(send_engine_commands(printLedOff, 0), 0);

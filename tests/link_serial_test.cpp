@@ -5,13 +5,13 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "link/command.h"
 #include "link/serial.h"
 #include "platform/platform.h"
 #include "serial_fixture.h"
+#include "virtual_clock.h"
 
 namespace {
 
@@ -90,7 +90,7 @@ TEST_F(SerialPort, ReadTakesTheReplyThenSpendsTheWholeBudget) {
 // hold the caller until its buffer is full.
 TEST_F(SerialPort, TrickleDoesNotStretchTheBudget) {
     std::atomic<bool> stop{false};
-    std::thread talker([&] {
+    sim::PartyThread talker("talker", [&] {
         while (!stop) {
             (void)!write(master(), "t", 1);
             platformSleepUs(50000);

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/global_data.h"
@@ -25,8 +23,6 @@ class MainLoopTest : public SerialFixture {
         save_pwm_led = 0;
     }
 
-    double speed() const override { return 100.0; }
-
     // Lines the firmware has sent so far. The board traces a line before it
     // answers, so every finished exchange is already in here.
     std::vector<std::string> sent() const {
@@ -43,7 +39,7 @@ class MainLoopTest : public SerialFixture {
         for (int i = 0; i < 20000; ++i) {
             if (getPrintStatus() == PRINT_DATA_ERROR) setCurrentButton(rOPER_CANCEL);
             if (getPrintStatus() == PRINT_END && is_printing_true == 0) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            msleep(1);
         }
         return false;
     }

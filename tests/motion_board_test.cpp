@@ -76,7 +76,6 @@ TEST(MotionBoard, FaultsChangeTheAnswer) {
 
 class MotionBoardLink : public SerialFixture {
   protected:
-    double speed() const override { return 1000.0; }
 };
 
 TEST_F(MotionBoardLink, StatusQueryWaitsForTheMoveThroughTheLine) {

@@ -95,19 +95,32 @@ TEST(PlatformContract, AStartedThreadRunsAndTheLockExcludes) {
     struct Shared {
         PlatformMutex lock;
         int count = 0;
+        int done[2];  // each thread writes a byte when it is through
     } shared;
+    ASSERT_EQ(pipe(shared.done), 0);
     const auto body = [](void* arg) -> void* {
         auto& s = *static_cast<Shared*>(arg);
         for (int i = 0; i < 10000; ++i) {
             std::lock_guard<PlatformMutex> hold(s.lock);
             ++s.count;
+            if (i % 1000 == 0) platformSleepUs(10);  // a wait inside the lock
         }
+        (void)!write(s.done[1], "x", 1);
         return nullptr;
     };
     pthread_t threads[2];
     for (pthread_t& t : threads) ASSERT_EQ(platformThreadStart(&t, body, &shared), 0);
+    // Waited for through the seam: a thread blocked outside it would hold
+    // the simulator's clock.
+    char c;
+    for (int seen = 0; seen < 2; ++seen) {
+        ASSERT_EQ(platformWaitReadable(shared.done[0], 60000000), 1);
+        ASSERT_EQ(read(shared.done[0], &c, 1), 1);
+    }
     for (pthread_t& t : threads) pthread_join(t, nullptr);
     EXPECT_EQ(shared.count, 20000);
+    close(shared.done[0]);
+    close(shared.done[1]);
 }
 
 TEST(PlatformContract, TheHotplugReceiveTakesOneMessage) {

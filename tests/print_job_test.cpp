@@ -29,7 +29,6 @@ bool pixelIs(uint32_t column, uint32_t line, uint8_t value) {
 // The mask mapped from the sandbox, as at start-up.
 class MaskTest : public SandboxTest {
   protected:
-    double speed() const override { return 5.0; }
     void SetUp() override {
         SandboxTest::SetUp();
         ASSERT_EQ(FB_init(), 0);

@@ -1,5 +1,5 @@
 // A fresh sandbox laid out like the board, with the firmware's device paths
-// mapped into it and firmware time at speed(); removed afterwards.
+// mapped into it; removed afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,18 +12,16 @@
 
 class SandboxTest : public ::testing::Test {
   protected:
-    virtual double speed() const { return 1.0; }
-
     void SetUp() override {
         root_ = sim::makeTempRoot();
         ASSERT_FALSE(root_.empty());
         std::string error;
         ASSERT_TRUE(sim::makeSandbox(root_, error)) << error;
-        sim::configure(root_, speed());
+        sim::configure(root_);
     }
 
     void TearDown() override {
-        sim::configure("", 1.0);
+        sim::configure("");
         std::error_code ec;
         std::filesystem::remove_all(root_, ec);
     }

@@ -13,7 +13,7 @@
 #include <png.h>
 
 #include <algorithm>
-#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -34,10 +34,6 @@ namespace scenario {
 using nlohmann::json;
 namespace fs = std::filesystem;
 
-inline void nap() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-}
-
 // A port the system just handed out, so very likely still free.
 inline int freePort() {
     const int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -51,9 +47,10 @@ inline int freePort() {
     return ok ? ntohs(a.sin_port) : 0;
 }
 
-// printer-sim at `speed_` times real speed, its sandbox made by itself in a
-// fresh temporary folder. Waits have real-time caps only so a broken build
-// fails instead of hanging; the checks use firmware time.
+// printer-sim with its sandbox made by itself in a fresh temporary folder,
+// started with firmware time frozen and driven in lock-step: time moves only
+// by the test's runs, as fast as the work in them allows, so a busy machine
+// changes nothing a test sees.
 class SimScenario : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -80,7 +77,9 @@ class SimScenario : public ::testing::Test {
         if (!stick_.empty()) fs::remove_all(stick_, ec);
     }
 
-    // Retries on another port if the one picked was taken meanwhile.
+    // Starts printer-sim and reads its output up to the control page's
+    // address, which it prints once the server listens. Retries on another
+    // port if the one picked was taken meanwhile.
     void launch() {
         std::vector<std::string> env{"TMPDIR=" + dir_.string()};  // first one wins
         for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
@@ -89,24 +88,41 @@ class SimScenario : public ::testing::Test {
         envp.push_back(nullptr);
         for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
             const std::string port = std::to_string(freePort());
-            std::vector<const char*> argv{PRINTER_SIM_PATH, "--port", port.c_str(), "--speed",
-                                          speed_.c_str()};
+            std::vector<const char*> argv{PRINTER_SIM_PATH, "--port",         port.c_str(),
+                                          "--paused",       "--speed",        "max",
+                                          "--schedule",     SCENARIO_SCHEDULE};
             for (const std::string& a : args_) argv.push_back(a.c_str());
             argv.push_back(nullptr);
+            int out[2];
+            ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
             pid_ = fork();
             ASSERT_GE(pid_, 0);
             if (pid_ == 0) {
-                const int quiet = open("/dev/null", O_WRONLY);
-                dup2(quiet, STDOUT_FILENO);
+                dup2(out[1], STDOUT_FILENO);
                 execve(argv[0], const_cast<char* const*>(argv.data()), envp.data());
                 _exit(127);
             }
-            client_ = std::make_unique<httplib::Client>("127.0.0.1", std::stoi(port));
-            for (int i = 0; i < 1500; ++i, nap()) {
-                if (client_->Get("/api/state")) return;
-                if (waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
-                if (pid_ <= 0) break;
+            close(out[1]);
+            FILE* lines = fdopen(out[0], "r");
+            bool up = false;
+            char line[4096];
+            while (!up && fgets(line, sizeof line, lines) != nullptr) {
+                up = strstr(line, "control page at") != nullptr;
             }
+            // The firmware's log goes on to this pipe: keep it flowing.
+            output_ = std::thread([lines] {
+                char chunk[4096];
+                while (fread(chunk, 1, sizeof chunk, lines) > 0) {
+                }
+                fclose(lines);
+            });
+            if (up) {
+                client_ = std::make_unique<httplib::Client>("127.0.0.1", std::stoi(port));
+                return;
+            }
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+            output_.join();
         }
         FAIL() << "printer-sim did not come up";
     }
@@ -117,7 +133,26 @@ class SimScenario : public ::testing::Test {
         int status = 0;
         const pid_t done = waitpid(pid_, &status, 0);
         pid_ = -1;
+        if (output_.joinable()) output_.join();
         return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // Lets `ms` of firmware time run; the state at its end.
+    json run(int64_t ms) {
+        auto res = client_->Post("/api/run", json{{"ms", ms}}.dump(), "application/json");
+        EXPECT_TRUE(res && res->status == 200) << "run " << ms;
+        return res ? json::parse(res->body, nullptr, false) : json();
+    }
+    // One main-loop pass of firmware time.
+    void nap() { run(20); }
+    // Runs until `field` of the state reads `want`, at most `limit_ms` of
+    // firmware time; whether it did.
+    bool runUntil(const char* field, const json& want, int64_t limit_ms) {
+        const json body{{"until", {{"field", field}, {"equals", want}}}, {"limit_ms", limit_ms}};
+        auto res = client_->Post("/api/run", body.dump(), "application/json");
+        EXPECT_TRUE(res && res->status == 200) << field;
+        if (!res || res->status != 200) return false;
+        return json::parse(res->body, nullptr, false)["run"]["reached"] == true;
     }
 
     json get(const std::string& path) {
@@ -131,11 +166,12 @@ class SimScenario : public ::testing::Test {
         return res ? res->status : -1;
     }
 
-    // The G-code trace from `since` on, once `done` holds for it.
+    // The G-code trace from `since` on, once `done` holds for it (looked at
+    // every 50 ms of firmware time, for at most 100 s).
     template <typename Done>
     json traceWhen(Done done, uint64_t since = 0) {
         json lines;
-        for (int i = 0; i < 3000 && !done(lines); ++i, nap()) {
+        for (int i = 0; i < 2000 && !done(lines); ++i, run(50)) {
             lines = get("/api/trace?since=" + std::to_string(since))["lines"];
         }
         return lines;
@@ -143,10 +179,7 @@ class SimScenario : public ::testing::Test {
 
     // `field` of the state must read `want` within `budget_ms` of firmware time.
     void expectStateWithin(const char* field, int want, int64_t budget_ms) {
-        const int64_t t0 = get("/api/state")["sim_time_ms"];
-        for (json s = get("/api/state"); s[field] != want; nap(), s = get("/api/state")) {
-            ASSERT_LE(s["sim_time_ms"].get<int64_t>() - t0, budget_ms) << field << " " << s[field];
-        }
+        ASSERT_TRUE(runUntil(field, want, budget_ms)) << field << " is " << state()[field];
     }
 
     static std::vector<int64_t> sentAt(const json& lines, const std::string& text) {
@@ -171,16 +204,14 @@ class SimScenario : public ::testing::Test {
         std::ofstream(stick_ / "pravik3d" / name, std::ios::binary) << bytes;
     }
 
-    // Waits until `n` more main-loop passes have run.
+    // Runs until `n` more main-loop passes have run.
     void passes(int n) {
         const uint64_t from = state()["main_loop_passes"];
-        for (int i = 0; i < 20000 && state()["main_loop_passes"].get<uint64_t>() < from + n; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        ASSERT_TRUE(runUntil("main_loop_passes", from + n, 60000 + 1000 * n));
     }
 
     // One press at a panel pixel: down for a few main-loop passes, then up
-    // for a few, so the firmware sees both however busy the machine is.
+    // for a few, as a quick finger.
     void touch(int x, int y) {
         auto pen = [&](const json& body) {
             const auto res = client_->Post("/api/pen", body.dump(), "application/json");
@@ -244,22 +275,14 @@ class SimScenario : public ::testing::Test {
     // firmware, so a busy machine does not eat into it).
     void awaitState(const char* field, const json& want, uint64_t budget) {
         const uint64_t from = state()["main_loop_passes"];
-        for (int i = 0;; ++i) {
-            const json s = state();
-            if (s[field] == want) return;
-            ASSERT_LE(s["main_loop_passes"].get<uint64_t>() - from, budget)
-                << field << " is " << s[field];
-            ASSERT_LT(i, 100000) << "the main loop has stalled";
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        ASSERT_TRUE(runUntil(field, want, 60000)) << field << " is " << state()[field];
+        ASSERT_LE(state()["main_loop_passes"].get<uint64_t>() - from, budget) << field;
     }
     void awaitWindow(int id) { awaitState("current_window_ID", id, 10); }
-    // The print status, within a real-time cap.
-    void awaitStatus(int status, int seconds = 60) {
-        for (int i = 0; i < seconds * 50; ++i, nap()) {
-            if (state()["print_status"] == status) return;
-        }
-        FAIL() << "print status never became " << status << ", it is " << state()["print_status"];
+    // The print status, within `seconds` of firmware time.
+    void awaitStatus(int status, int seconds = 300) {
+        ASSERT_TRUE(runUntil("print_status", status, seconds * 1000))
+            << "print status never became " << status << ", it is " << state()["print_status"];
     }
 
     uint64_t mark() { return get("/api/trace")["next"]; }
@@ -303,9 +326,9 @@ class SimScenario : public ::testing::Test {
 
     std::vector<std::string> args_{"--no-stick"};  // more printer-sim options
     fs::path stick_;
-    std::string speed_ = "2";
     fs::path dir_;
     pid_t pid_ = -1;
+    std::thread output_;  // drains printer-sim's output
     std::unique_ptr<httplib::Client> client_;
 };
 

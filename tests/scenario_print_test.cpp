@@ -23,7 +23,6 @@ class PrintScenario : public SimScenario {
             "start_time:400 end_time:1000 Zthick:50 bottom_layer:1 total_layer:3\n"
             "first_speed:300 back_speed:300 speed2:300 first_distance:1 distance2:1\n"
             "bottom_time:800 bottom_stable_time:200 normal_stable_time:200\n");
-        speed_ = "5";
         SimScenario::SetUp();
         expectStateWithin("usb_file_count", 4, 3000);
     }
@@ -37,10 +36,7 @@ class PrintScenario : public SimScenario {
         ASSERT_TRUE(res && res->status == 200) << what;
     }
     void awaitLayer(int layer) {
-        for (int i = 0; i < 3000; ++i, nap()) {
-            if (state()["current_layer"] >= layer) return;
-        }
-        FAIL() << "layer " << layer << " never reached";
+        ASSERT_TRUE(runUntil("current_layer", layer, 300000)) << "layer " << layer;
     }
 };
 
@@ -87,7 +83,7 @@ TEST_F(PrintScenario, PauseHoldsAfterTheLiftAndCancelWhilePausedSkipsTheMoveDown
     const int layer = get("/api/state")["current_layer"];
     // While paused: status polls only, no motion, the light off.
     const uint64_t paused = mark();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    run(1500);
     const json polls = get("/api/trace?since=" + std::to_string(paused))["lines"];
     EXPECT_GE(sentAt(polls, "M105").size(), 5u);
     EXPECT_TRUE(jobLines(paused).empty());

@@ -40,7 +40,6 @@ class SafetyScenario : public SimScenario {
         f.p.layer_count = 65536;
         put("wide.pvk4k", f.bytes());
         put("job.pvk4k", PrintFileBuilder::quick(6).bytes());
-        speed_ = "5";
         SimScenario::SetUp();
         ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 5, 150));
         passes(2);

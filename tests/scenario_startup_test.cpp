@@ -149,7 +149,7 @@ class CalibrationScenario : public StartupScenario {
             "{\"x\":" + std::to_string(x) + ",\"y\":" + std::to_string(y) + ",\"ms\":500}";
         auto res = client_->Post("/api/touch", body, "application/json");
         ASSERT_TRUE(res && res->status == 200);
-        for (int i = 0; i < 5; ++i) nap();  // the pen is lifted for a while between touches
+        run(600);  // held, then lifted for a while between touches
     }
     fs::path calibrationFile() const {
         for (const auto& e : fs::directory_iterator(dir_))

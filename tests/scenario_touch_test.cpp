@@ -21,7 +21,6 @@ class TouchScenario : public SimScenario {
         makeStick();
         for (int i = 0; i < 6; ++i) put("part" + std::to_string(i) + ".pvk4k", small_);
         put("job.pvk4k", PrintFileBuilder::quick(12).bytes());
-        speed_ = "5";
         SimScenario::SetUp();
         ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 7, 150));
         passes(2);

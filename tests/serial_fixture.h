@@ -40,9 +40,6 @@ inline std::string drain(int fd, int64_t us, bool oneLine = false) {
 
 class SerialFixture : public SandboxTest {
   protected:
-    // Firmware time runs this many times faster than real time.
-    double speed() const override { return 50.0; }
-
     void SetUp() override {
         SandboxTest::SetUp();
         std::string error;

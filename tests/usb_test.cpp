@@ -21,7 +21,6 @@ namespace fs = std::filesystem;
 
 class UsbTest : public SandboxTest {
   protected:
-    double speed() const override { return 1000.0; }
     void SetUp() override {
         SandboxTest::SetUp();
         stick_ = root_ + "/stick";

@@ -1,0 +1,607 @@
+#include "virtual_clock.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+namespace sim {
+namespace {
+
+int64_t realUs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+std::chrono::steady_clock::time_point realPoint(int64_t us) {
+    const int64_t left = us - realUs();
+    return std::chrono::steady_clock::now() + std::chrono::microseconds(std::max<int64_t>(left, 0));
+}
+
+std::atomic<int64_t> g_now{VirtualClock::kStartUs};
+
+// While a run's condition is checked every party is stopped: the firmware's
+// locks are not needed to read what they guard, and taking one would wait on
+// the clock that is checking.
+thread_local bool t_probing = false;
+
+}  // namespace
+
+struct Party {
+    enum class State { Ready, Running, Sleeping, FdWait, Blocked };
+    uint64_t id = 0;
+    std::string name;
+    pthread_t thread{};
+    State state = State::Ready;
+    int64_t deadline = kForever;
+    std::vector<pollfd> fds;  // what it waits for in FdWait
+    int result = 0;
+    const void* lock = nullptr;      // Blocked on this lock
+    const Party* joining = nullptr;  // Blocked until this party has left
+    std::condition_variable cv;
+};
+
+namespace {
+thread_local Party* t_party = nullptr;
+}
+
+struct LockState {
+    bool held = false;
+    Party* owner = nullptr;  // nullptr: free or held by an outsider
+    // Waiters in arrival order; an outsider's entry is its grant flag.
+    struct Waiter {
+        Party* party;
+        bool* granted;
+    };
+    std::deque<Waiter> waiters;
+};
+
+struct VirtualClock::State {
+    std::mutex m;
+    std::condition_variable clockCv;    // the clock's own thread
+    std::condition_variable outsideCv;  // outsiders waiting for an instant or a change
+    ClockSettings settings;
+    std::vector<Party*> parties;  // in the order they joined
+    uint64_t nextId = 0;
+    int running = 0;
+    int holds = 0;        // outside changes being made
+    int pendingHolds = 0;  // outside changes waiting for the parties to stop
+    std::unordered_map<const void*, LockState> locks;
+    std::multiset<int64_t> watchers;  // outsiders' deadlines
+    std::multimap<int64_t, std::function<void()>> timed;
+    // Pacing: firmware time simBase ran at real time realBase.
+    int64_t simBase = VirtualClock::kStartUs;
+    int64_t realBase = 0;
+    // The run in progress.
+    std::mutex runLock;
+    bool runActive = false;
+    bool runDone = false;
+    bool runReached = false;
+    int64_t runTarget = 0;
+    std::function<bool()> until;
+    int64_t wakeRealUs = 0;  // when the clock's thread has to look again (0: when told)
+    // Kept between steps so a step allocates nothing.
+    std::vector<pollfd> pollSet;
+    std::vector<std::pair<Party*, size_t>> pollOwners;  // a party, its first entry
+
+    enum class Step { Released, Idle, Pace };
+    Step step(std::unique_lock<std::mutex>& lk);
+    void settle(std::unique_lock<std::mutex>& lk);
+    void waitReleased(std::unique_lock<std::mutex>& lk, Party* self);
+    void release(Party* p, int result);
+    void finishRun(bool reached);
+    void rebase() {
+        simBase = g_now.load();
+        realBase = realUs();
+    }
+    bool serial() const { return settings.schedule == Schedule::Serial; }
+    void leave(Party* p);
+    void serveClock();
+};
+
+void VirtualClock::State::release(Party* p, int result) {
+    p->state = Party::State::Running;
+    p->result = result;
+    p->deadline = kForever;
+    ++running;
+    p->cv.notify_one();
+}
+
+void VirtualClock::State::finishRun(bool reached) {
+    runActive = false;
+    runDone = true;
+    runReached = reached;
+    until = nullptr;
+    if (settings.paused) rebase();
+    outsideCv.notify_all();
+}
+
+// One decision, with every party stopped: who runs next at this instant,
+// or how far time moves. Called with the lock held, by the party that just
+// started to wait or by the clock's own thread.
+VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>& lk) {
+    if (running > 0 || holds > 0) return Step::Idle;
+    if (pendingHolds > 0) {
+        outsideCv.notify_all();
+        return Step::Idle;
+    }
+    if (settings.paused && !runActive) return Step::Idle;
+    const bool one = serial();
+    bool any = false;
+
+    // Lock hand-overs and new threads, due now.
+    for (Party* p : parties) {
+        if (p->state == Party::State::Ready) {
+            release(p, 0);
+            any = true;
+            if (one) return Step::Released;
+        }
+    }
+    if (any) return Step::Released;
+
+    // Bytes for a party that waits for them. The poll also pushes what a
+    // pseudo-terminal has written across to its other end.
+    std::vector<pollfd>& fds = pollSet;
+    std::vector<std::pair<Party*, size_t>>& owners = pollOwners;
+    fds.clear();
+    owners.clear();
+    for (Party* p : parties) {
+        if (p->state != Party::State::FdWait) continue;
+        owners.emplace_back(p, fds.size());
+        fds.insert(fds.end(), p->fds.begin(), p->fds.end());
+    }
+    if (!fds.empty() && poll(fds.data(), fds.size(), 0) > 0) {
+        for (size_t o = 0; o < owners.size(); ++o) {
+            Party* p = owners[o].first;
+            const size_t first = owners[o].second;
+            int result = -1;
+            for (size_t i = 0; i < p->fds.size() && result == -1; ++i) {
+                const short ev = fds[first + i].revents;
+                if (ev & POLLNVAL) result = -2 - static_cast<int>(i);
+                else if (ev & (POLLIN | POLLHUP | POLLERR)) result = static_cast<int>(i);
+            }
+            if (result == -1) continue;
+            release(p, result);
+            any = true;
+            if (one) return Step::Released;
+        }
+        if (any) return Step::Released;
+    }
+
+    // A party waits for a lock an outsider holds: it is released soon.
+    for (Party* p : parties) {
+        if (p->state == Party::State::Blocked && p->lock != nullptr) {
+            const LockState& l = locks[p->lock];
+            if (l.held && l.owner == nullptr) return Step::Idle;
+        }
+    }
+
+    // Everything due now has run: the run's condition, then time moves.
+    const int64_t now = g_now.load();
+    if (runActive && until) {
+        t_probing = true;
+        const bool met = until();
+        t_probing = false;
+        if (met) {
+            finishRun(true);
+            if (settings.paused) return Step::Idle;
+        }
+    }
+    int64_t next = kForever;
+    for (Party* p : parties) next = std::min(next, p->deadline);
+    // An outsider already due has only not woken yet.
+    const auto watcher = watchers.upper_bound(now);
+    if (watcher != watchers.end()) next = std::min(next, *watcher);
+    if (!timed.empty()) next = std::min(next, timed.begin()->first);
+    next = std::max(next, now);
+    if (runActive && next > runTarget) {
+        if (!settings.paused) {
+            finishRun(false);
+        } else {
+            next = runTarget;  // time runs to the end of the run, and stops
+        }
+    }
+    if (next == kForever) return Step::Idle;
+    if (settings.paused && !runActive) return Step::Idle;
+    if (settings.speed > 0 && next > now) {
+        const int64_t due = realBase + static_cast<int64_t>(static_cast<double>(next - simBase) /
+                                                            settings.speed);
+        const int64_t real = realUs();
+        if (real < due) {
+            wakeRealUs = due;
+            return Step::Pace;
+        }
+        if (real - due > 20000) {  // fell behind: do not rush to catch up
+            simBase = next;
+            realBase = real;
+        }
+    }
+    g_now.store(next);
+    outsideCv.notify_all();
+
+    // Outside changes due now come before the parties.
+    if (!timed.empty() && timed.begin()->first <= next) {
+        std::function<void()> change = std::move(timed.begin()->second);
+        timed.erase(timed.begin());
+        ++holds;
+        lk.unlock();
+        change();
+        lk.lock();
+        --holds;
+        return Step::Released;
+    }
+    for (Party* p : parties) {
+        if (p->deadline <= next && (p->state == Party::State::Sleeping ||
+                                    p->state == Party::State::FdWait)) {
+            release(p, -1);
+            any = true;
+            if (one) return Step::Released;
+        }
+    }
+    if (any) return Step::Released;
+    // Only outsiders were due, or the run's end: look again.
+    if (runActive && settings.paused && next == runTarget) {
+        bool due = false;
+        for (Party* p : parties) due = due || p->deadline <= next;
+        if (!due) finishRun(false);
+    }
+    return Step::Idle;
+}
+
+// Steps until a party runs or nothing more can happen without waiting.
+void VirtualClock::State::settle(std::unique_lock<std::mutex>& lk) {
+    for (;;) {
+        const Step s = step(lk);
+        if (s == Step::Released && running == 0 && holds == 0) continue;
+        if (s != Step::Released) clockCv.notify_one();
+        return;
+    }
+}
+
+void VirtualClock::State::waitReleased(std::unique_lock<std::mutex>& lk, Party* self) {
+    --running;
+    settle(lk);
+    self->cv.wait(lk, [self] { return self->state == Party::State::Running; });
+}
+
+void VirtualClock::State::leave(Party* p) {
+    std::unique_lock<std::mutex> lk(m);
+    parties.erase(std::find(parties.begin(), parties.end(), p));
+    for (Party* q : parties) {
+        if (q->state == Party::State::Blocked && q->joining == p) {
+            q->joining = nullptr;
+            if (serial()) {
+                q->state = Party::State::Ready;
+            } else {
+                release(q, 0);
+            }
+        }
+    }
+    outsideCv.notify_all();
+    --running;
+    settle(lk);
+}
+
+// The clock's own thread: waits in real time for pacing, and steps when an
+// outsider changed something and no party is there to do it.
+void VirtualClock::State::serveClock() {
+    std::unique_lock<std::mutex> lk(m);
+    for (;;) {
+        wakeRealUs = 0;
+        const Step s = step(lk);
+        if (s == Step::Released) continue;
+        if (s == Step::Pace && wakeRealUs != 0) {
+            clockCv.wait_until(lk, realPoint(wakeRealUs));
+        } else {
+            clockCv.wait(lk);
+        }
+    }
+}
+
+VirtualClock::VirtualClock() : s_(new State) {
+    s_->realBase = realUs();
+    std::thread([s = s_] {
+        pthread_setname_np(pthread_self(), "sim-clock");
+        s->serveClock();
+    }).detach();
+}
+
+VirtualClock& clock() {
+    // Never destroyed: its thread lives as long as the process.
+    static VirtualClock* const instance = new VirtualClock;
+    return *instance;
+}
+
+int64_t VirtualClock::nowUs() {
+    return g_now.load(std::memory_order_acquire);
+}
+
+void VirtualClock::configure(const ClockSettings& settings) {
+    std::lock_guard<std::mutex> lk(s_->m);
+    s_->settings = settings;
+    s_->rebase();
+    s_->clockCv.notify_one();
+}
+
+ClockSettings VirtualClock::settings() const {
+    std::lock_guard<std::mutex> lk(s_->m);
+    return s_->settings;
+}
+
+void VirtualClock::joinCallingThread(const char* name) {
+    auto* p = new Party;
+    p->name = name;
+    p->thread = pthread_self();
+    pthread_setname_np(p->thread, name);
+    std::lock_guard<std::mutex> lk(s_->m);
+    p->id = s_->nextId++;
+    p->state = Party::State::Running;
+    ++s_->running;
+    s_->parties.push_back(p);
+    t_party = p;
+}
+
+bool VirtualClock::isParty() const {
+    return t_party != nullptr;
+}
+
+namespace {
+struct Start {
+    VirtualClock::State* s;
+    Party* party;
+    void* (*body)(void*);
+    void* arg;
+};
+}  // namespace
+
+int VirtualClock::startParty(pthread_t* thread, const char* name, void* (*body)(void*),
+                             void* arg) {
+    auto* p = new Party;
+    p->name = name;
+    {
+        std::lock_guard<std::mutex> lk(s_->m);
+        p->id = s_->nextId++;
+        // Serially a new thread runs once its starter waits; side by side at once.
+        if (!s_->serial()) {
+            p->state = Party::State::Running;
+            ++s_->running;
+        }
+        s_->parties.push_back(p);
+    }
+    auto* start = new Start{s_, p, body, arg};
+    const int err = pthread_create(
+        thread, nullptr,
+        [](void* a) -> void* {
+            std::unique_ptr<Start> st(static_cast<Start*>(a));
+            Party* self = st->party;
+            t_party = self;
+            pthread_setname_np(pthread_self(), self->name.substr(0, 15).c_str());
+            {
+                std::unique_lock<std::mutex> lk(st->s->m);
+                self->thread = pthread_self();
+                self->cv.wait(lk, [self] { return self->state == Party::State::Running; });
+            }
+            void* result = st->body(st->arg);
+            st->s->leave(self);
+            t_party = nullptr;
+            delete self;
+            return result;
+        },
+        start);
+    std::lock_guard<std::mutex> lk(s_->m);
+    if (err != 0) {
+        delete start;
+        if (p->state == Party::State::Running) --s_->running;
+        s_->parties.erase(std::find(s_->parties.begin(), s_->parties.end(), p));
+        delete p;
+        return err;
+    }
+    p->thread = *thread;
+    s_->clockCv.notify_one();  // an outsider started it: someone has to let it run
+    return 0;
+}
+
+void VirtualClock::sleepUntil(int64_t deadline) {
+    std::unique_lock<std::mutex> lk(s_->m);
+    if (deadline <= g_now.load()) return;
+    if (Party* self = t_party) {
+        self->state = Party::State::Sleeping;
+        self->deadline = deadline;
+        s_->waitReleased(lk, self);
+        return;
+    }
+    if (s_->parties.empty() && s_->timed.empty() && !s_->settings.paused &&
+        s_->settings.speed == 0) {
+        g_now.store(deadline);  // nobody else to wait for (a fuzz target, a tool)
+        s_->outsideCv.notify_all();
+        return;
+    }
+    auto at = s_->watchers.insert(deadline);
+    s_->clockCv.notify_one();
+    s_->outsideCv.wait(lk, [deadline] { return g_now.load() >= deadline; });
+    s_->watchers.erase(at);
+}
+
+int VirtualClock::waitReadable(const int* fds, int count, int64_t deadline) {
+    std::vector<pollfd> p(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) p[static_cast<size_t>(i)] = pollfd{fds[i], POLLIN, 0};
+    const auto ready = [&p]() {
+        if (poll(p.data(), p.size(), 0) <= 0) return -1;
+        for (size_t i = 0; i < p.size(); ++i) {
+            if (p[i].revents & POLLNVAL) return -2;
+            if (p[i].revents & (POLLIN | POLLHUP | POLLERR)) return static_cast<int>(i);
+        }
+        return -1;
+    };
+    const auto finish = [](int r) {
+        if (r <= -2) {
+            errno = EBADF;
+            return -2;
+        }
+        return r;
+    };
+    std::unique_lock<std::mutex> lk(s_->m);
+    int r = ready();
+    if (r != -1 || deadline <= g_now.load()) return finish(r);
+    if (Party* self = t_party) {
+        self->state = Party::State::FdWait;
+        self->fds = p;
+        self->deadline = deadline;
+        s_->waitReleased(lk, self);
+        self->fds.clear();
+        return finish(self->result);
+    }
+    // An outsider: looks again at every step of time, and now and then in
+    // case another outsider is the writer.
+    auto at = s_->watchers.insert(deadline);
+    s_->clockCv.notify_one();
+    while ((r = ready()) == -1 && g_now.load() < deadline) {
+        s_->outsideCv.wait_for(lk, std::chrono::milliseconds(1));
+    }
+    s_->watchers.erase(at);
+    return finish(r);
+}
+
+void VirtualClock::lock(const void* mutex) {
+    if (t_probing) return;
+    std::unique_lock<std::mutex> lk(s_->m);
+    LockState& l = s_->locks[mutex];
+    Party* self = t_party;
+    if (!l.held) {
+        l.held = true;
+        l.owner = self;
+        return;
+    }
+    if (self != nullptr) {
+        l.waiters.push_back({self, nullptr});
+        self->state = Party::State::Blocked;
+        self->lock = mutex;
+        s_->waitReleased(lk, self);
+        self->lock = nullptr;
+        return;
+    }
+    bool granted = false;
+    l.waiters.push_back({nullptr, &granted});
+    s_->outsideCv.wait(lk, [&granted] { return granted; });
+}
+
+void VirtualClock::unlock(const void* mutex) {
+    if (t_probing) return;
+    std::lock_guard<std::mutex> lk(s_->m);
+    LockState& l = s_->locks[mutex];
+    if (l.waiters.empty()) {
+        l.held = false;
+        l.owner = nullptr;
+        return;
+    }
+    const LockState::Waiter next = l.waiters.front();
+    l.waiters.pop_front();
+    l.owner = next.party;
+    if (next.party == nullptr) {
+        *next.granted = true;
+        s_->outsideCv.notify_all();
+        return;
+    }
+    if (s_->serial()) {
+        next.party->state = Party::State::Ready;
+    } else {
+        s_->release(next.party, 0);
+    }
+    if (t_party == nullptr) s_->clockCv.notify_one();
+}
+
+void VirtualClock::join(pthread_t thread) {
+    {
+        std::unique_lock<std::mutex> lk(s_->m);
+        const auto find = [this, thread]() -> Party* {
+            for (Party* p : s_->parties) {
+                if (pthread_equal(p->thread, thread)) return p;
+            }
+            return nullptr;
+        };
+        if (Party* target = find()) {
+            if (Party* self = t_party) {
+                self->state = Party::State::Blocked;
+                self->joining = target;
+                s_->waitReleased(lk, self);
+            } else {
+                s_->outsideCv.wait(lk, [&find] { return find() == nullptr; });
+            }
+        }
+    }
+    pthread_join(thread, nullptr);
+}
+
+void VirtualClock::inject(const std::function<void()>& change) {
+    std::unique_lock<std::mutex> lk(s_->m);
+    ++s_->pendingHolds;
+    s_->clockCv.notify_one();
+    s_->outsideCv.wait(lk, [this] { return s_->running == 0 && s_->holds == 0; });
+    --s_->pendingHolds;
+    ++s_->holds;
+    lk.unlock();
+    change();
+    lk.lock();
+    --s_->holds;
+    s_->clockCv.notify_one();
+}
+
+void VirtualClock::at(int64_t at_us, std::function<void()> change) {
+    std::lock_guard<std::mutex> lk(s_->m);
+    s_->timed.emplace(std::max(at_us, g_now.load()), std::move(change));
+    s_->clockCv.notify_one();
+}
+
+RunResult VirtualClock::run(int64_t for_us, std::function<bool()> until) {
+    std::lock_guard<std::mutex> one(s_->runLock);
+    std::unique_lock<std::mutex> lk(s_->m);
+    s_->runActive = true;
+    s_->runDone = false;
+    s_->runReached = false;
+    s_->runTarget = g_now.load() + std::max<int64_t>(for_us, 0);
+    s_->until = std::move(until);
+    s_->rebase();
+    s_->clockCv.notify_one();
+    s_->outsideCv.wait(lk, [this] { return s_->runDone; });
+    return RunResult{s_->runReached, g_now.load()};
+}
+
+void VirtualClock::poke() {
+    std::lock_guard<std::mutex> lk(s_->m);
+    s_->clockCv.notify_one();
+}
+
+PartyThread::PartyThread(const char* name, std::function<void()> body) : body_(std::move(body)) {
+    joinable_ = clock().startParty(
+                    &thread_, name,
+                    [](void* self) -> void* {
+                        static_cast<PartyThread*>(self)->body_();
+                        return nullptr;
+                    },
+                    this) == 0;
+}
+
+PartyThread::~PartyThread() {
+    join();
+}
+
+void PartyThread::join() {
+    if (!joinable_) return;
+    joinable_ = false;
+    clock().join(thread_);
+}
+
+}  // namespace sim
