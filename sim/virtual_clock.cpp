@@ -77,7 +77,7 @@ struct VirtualClock::State {
     std::vector<Party*> parties;  // in the order they joined
     uint64_t nextId = 0;
     int running = 0;
-    int holds = 0;        // outside changes being made
+    int holds = 0;         // outside changes being made
     int pendingHolds = 0;  // outside changes waiting for the parties to stop
     std::unordered_map<const void*, LockState> locks;
     std::multiset<int64_t> watchers;  // outsiders' deadlines
@@ -170,8 +170,10 @@ VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>
             int result = -1;
             for (size_t i = 0; i < p->fds.size() && result == -1; ++i) {
                 const short ev = fds[first + i].revents;
-                if (ev & POLLNVAL) result = -2 - static_cast<int>(i);
-                else if (ev & (POLLIN | POLLHUP | POLLERR)) result = static_cast<int>(i);
+                if (ev & POLLNVAL)
+                    result = -2 - static_cast<int>(i);
+                else if (ev & (POLLIN | POLLHUP | POLLERR))
+                    result = static_cast<int>(i);
             }
             if (result == -1) continue;
             release(p, result);
@@ -217,8 +219,8 @@ VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>
     if (next == kForever) return Step::Idle;
     if (settings.paused && !runActive) return Step::Idle;
     if (settings.speed > 0 && next > now) {
-        const int64_t due = realBase + static_cast<int64_t>(static_cast<double>(next - simBase) /
-                                                            settings.speed);
+        const int64_t due =
+            realBase + static_cast<int64_t>(static_cast<double>(next - simBase) / settings.speed);
         const int64_t real = realUs();
         if (real < due) {
             wakeRealUs = due;
@@ -244,8 +246,8 @@ VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>
         return Step::Released;
     }
     for (Party* p : parties) {
-        if (p->deadline <= next && (p->state == Party::State::Sleeping ||
-                                    p->state == Party::State::FdWait)) {
+        if (p->deadline <= next &&
+            (p->state == Party::State::Sleeping || p->state == Party::State::FdWait)) {
             release(p, -1);
             any = true;
             if (one) return Step::Released;
@@ -367,8 +369,7 @@ struct Start {
 };
 }  // namespace
 
-int VirtualClock::startParty(pthread_t* thread, const char* name, void* (*body)(void*),
-                             void* arg) {
+int VirtualClock::startParty(pthread_t* thread, const char* name, void* (*body)(void*), void* arg) {
     auto* p = new Party;
     p->name = name;
     {

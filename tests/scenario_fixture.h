@@ -1,51 +1,29 @@
 // printer-sim booted for a scenario: its control API as the tests use it.
 #pragma once
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <png.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "print/print.h"
 #include "print/safety_envelope.h"
+#include "sim_process.h"
 #include "ui/picture_records.h"
 #include "ui/ui.h"
-
-extern char** environ;
 
 namespace scenario {
 
 using nlohmann::json;
 namespace fs = std::filesystem;
-
-// A port the system just handed out, so very likely still free.
-inline int freePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    const bool ok = bind(s, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
-                    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0;
-    close(s);
-    return ok ? ntohs(a.sin_port) : 0;
-}
 
 // printer-sim with its sandbox made by itself in a fresh temporary folder,
 // started with firmware time frozen and driven in lock-step: time moves only
@@ -61,7 +39,7 @@ class SimScenario : public ::testing::Test {
     }
 
     void TearDown() override {
-        if (pid_ > 0) {
+        if (sim_.running()) {
             // Whatever the scenario did, the machine stayed inside its envelope.
             const json board = get("/api/board");
             EXPECT_GE(board["z_lowest"].get<double>(), -1e-6);
@@ -77,64 +55,23 @@ class SimScenario : public ::testing::Test {
         if (!stick_.empty()) fs::remove_all(stick_, ec);
     }
 
-    // Starts printer-sim and reads its output up to the control page's
-    // address, which it prints once the server listens. Retries on another
-    // port if the one picked was taken meanwhile.
     void launch() {
-        std::vector<std::string> env{"TMPDIR=" + dir_.string()};  // first one wins
-        for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-        std::vector<char*> envp;
-        for (std::string& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
-            const std::string port = std::to_string(freePort());
-            std::vector<const char*> argv{PRINTER_SIM_PATH, "--port",         port.c_str(),
-                                          "--paused",       "--speed",        "max",
-                                          "--schedule",     SCENARIO_SCHEDULE};
-            for (const std::string& a : args_) argv.push_back(a.c_str());
-            argv.push_back(nullptr);
-            int out[2];
-            ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
-            pid_ = fork();
-            ASSERT_GE(pid_, 0);
-            if (pid_ == 0) {
-                dup2(out[1], STDOUT_FILENO);
-                execve(argv[0], const_cast<char* const*>(argv.data()), envp.data());
-                _exit(127);
-            }
-            close(out[1]);
-            FILE* lines = fdopen(out[0], "r");
-            bool up = false;
-            char line[4096];
-            while (!up && fgets(line, sizeof line, lines) != nullptr) {
-                up = strstr(line, "control page at") != nullptr;
-            }
-            // The firmware's log goes on to this pipe: keep it flowing.
-            output_ = std::thread([lines] {
-                char chunk[4096];
-                while (fread(chunk, 1, sizeof chunk, lines) > 0) {
-                }
-                fclose(lines);
-            });
-            if (up) {
-                client_ = std::make_unique<httplib::Client>("127.0.0.1", std::stoi(port));
-                return;
-            }
-            waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-            output_.join();
-        }
-        FAIL() << "printer-sim did not come up";
+        std::vector<std::string> args{"--paused", "--speed", "max", "--schedule",
+                                      SCENARIO_SCHEDULE};
+        args.insert(args.end(), args_.begin(), args_.end());
+        const int port = sim_.start(PRINTER_SIM_PATH, args, dir_.string());
+        ASSERT_NE(port, 0) << "printer-sim did not come up";
+        client_ = std::make_unique<httplib::Client>("127.0.0.1", port);
     }
 
     // SIGTERM; the exit status, or -1 when it did not exit by itself.
-    int stop() {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        const pid_t done = waitpid(pid_, &status, 0);
-        pid_ = -1;
-        if (output_.joinable()) output_.join();
-        return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int stop() { return sim_.stop(); }
+
+    // A fresh printer-sim with the same options, in a fresh sandbox.
+    void restart() {
+        ASSERT_EQ(stop(), 0);
+        ASSERT_TRUE(fs::is_empty(dir_));
+        launch();
     }
 
     // Lets `ms` of firmware time run; the state at its end.
@@ -327,8 +264,7 @@ class SimScenario : public ::testing::Test {
     std::vector<std::string> args_{"--no-stick"};  // more printer-sim options
     fs::path stick_;
     fs::path dir_;
-    pid_t pid_ = -1;
-    std::thread output_;  // drains printer-sim's output
+    SimProcess sim_;
     std::unique_ptr<httplib::Client> client_;
 };
 

@@ -1,0 +1,156 @@
+// A realistic print in printer-sim on its virtual clock, unpaced: 2000
+// layers of a 20 mm cylinder, 0.05 mm each, 6 s exposures, 5 mm lifts at
+// 60 mm/min. Reports firmware seconds per real second and real milliseconds
+// per layer, beside the decode of one such layer onto the mask (the floor:
+// the one piece of work each layer cannot skip). The trace is checked to be
+// what the sequencer must send, so the figure is for a correct print.
+#include <benchmark/benchmark.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "print/layer_code.h"
+#include "print/print.h"
+#include "print_file_builder.h"
+#include "sim_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr int kLayers = 2000;
+constexpr int kExposureMs = 6000;
+
+// One layer of the cylinder: a disc of 10 mm radius in the middle of the
+// mask (a pixel is 68/2160 mm), its edge pixels grey by coverage.
+const std::vector<uint8_t>& discLayer() {
+    static const std::vector<uint8_t> code = [] {
+        constexpr int kValues = static_cast<int>(FRAME_LINE_BYTES);  // three per pixel
+        constexpr int kLines = static_cast<int>(FRAME_HEIGHT);
+        const double r = 10.0 / (68.0 / 2160.0), cx = kValues / 6.0, cy = kLines / 2.0;
+        std::vector<uint8_t> levels(FRAME_BYTES, 0);
+        for (int y = static_cast<int>(cy - r - 2); y <= static_cast<int>(cy + r + 2); ++y) {
+            for (int x = 0; x < kValues; ++x) {
+                const double d = std::hypot(x / 3 - cx, y - cy);
+                const double cover = std::clamp(r - d + 0.5, 0.0, 1.0);
+                levels[static_cast<size_t>(y) * kValues + x] =
+                    greyLevel(static_cast<uint8_t>(std::lround(cover * 255)));
+            }
+        }
+        return encodeLayer(levels.data(), levels.size());
+    }();
+    return code;
+}
+
+std::string printFile() {
+    PrintFileBuilder f;
+    f.p.ZThick = 0.05f;
+    f.p.curing_time = kExposureMs;
+    f.p.burnin_range = 0.25f;  // five bottom layers at the builder's 30 s
+    f.p.lift_distance1 = 3;
+    f.p.lift_speed1 = 60;
+    f.p.lift_distance2 = 2;
+    f.p.lift_speed2 = 60;
+    f.p.drop_speed = 60;
+    f.p.layer_count = kLayers;
+    f.layers.assign(kLayers, discLayer());
+    return f.bytes();
+}
+
+json post(httplib::Client& c, const std::string& path, const json& body) {
+    auto res = c.Post(path, body.dump(), "application/json");
+    return res && res->status == 200 ? json::parse(res->body, nullptr, false) : json();
+}
+
+// What the trace must show: one exposure per layer, each normal one as long
+// as the file says. "" or what is wrong.
+std::string checkTrace(const fs::path& trace) {
+    std::ifstream in(trace);
+    std::string line;
+    int exposures = 0, normal = 0;
+    long long lightOn = -1;
+    while (std::getline(in, line)) {
+        char* end = nullptr;
+        const long long t = strtoll(line.c_str(), &end, 10);
+        const std::string rest = end;
+        if (rest == " > M219") {
+            ++exposures;
+            lightOn = t;
+        } else if (lightOn >= 0 && rest.rfind(" > ", 0) == 0 && rest != " > M105") {
+            // The line after the light goes on ends the exposure; it may wait
+            // for a status poll of the main loop to finish.
+            normal += t - lightOn >= kExposureMs && t - lightOn < kExposureMs + 100 ? 1 : 0;
+            lightOn = -1;
+        }
+    }
+    if (exposures != kLayers) return "exposures: " + std::to_string(exposures);
+    if (normal != kLayers - 5) return "6 s exposures: " + std::to_string(normal);
+    return "";
+}
+
+void BM_PrintToTheEnd(benchmark::State& state) {
+    const fs::path dir = fs::temp_directory_path() / ("bench-sim-" + std::to_string(getpid()));
+    fs::create_directories(dir / "stick" / "pravik3d");
+    std::ofstream(dir / "stick" / "pravik3d" / "cylinder.pvk4k", std::ios::binary) << printFile();
+    const fs::path trace = dir / "trace.txt";
+    double real_s = 0, firmware_s = 0;
+    for (auto _ : state) {
+        SimProcess sim;
+        const int port = sim.start(PRINTER_SIM_PATH,
+                                   {"--paused", "--speed", "max", "--stick",
+                                    (dir / "stick").string(), "--trace", trace.string()},
+                                   dir.string());
+        if (port == 0) return state.SkipWithError("printer-sim did not start");
+        httplib::Client c("127.0.0.1", port);
+        c.set_read_timeout(3600);
+        post(c, "/api/run",
+             {{"until", {{"field", "usb_file_count"}, {"equals", 1}}}, {"limit_ms", 10000}});
+        if (post(c, "/api/print", {{"file", "cylinder.pvk4k"}}).is_null()) {
+            return state.SkipWithError("the print was refused");
+        }
+        const auto t0 = std::chrono::steady_clock::now();
+        const json end = post(c, "/api/run",
+                              {{"until", {{"field", "print_status"}, {"equals", PRINT_END}}},
+                               {"limit_ms", 200'000'000}});
+        const auto t1 = std::chrono::steady_clock::now();
+        if (end.is_null() || end["run"]["reached"] != true) {
+            return state.SkipWithError("the print did not end");
+        }
+        real_s = std::chrono::duration<double>(t1 - t0).count();
+        firmware_s = end["run"]["ran_ms"].get<double>() / 1000;
+        state.SetIterationTime(real_s);
+        sim.stop();
+        const std::string fault = checkTrace(trace);
+        if (!fault.empty()) return state.SkipWithError(("trace: " + fault).c_str());
+    }
+    state.counters["firmware_s"] = firmware_s;
+    state.counters["firmware_s_per_real_s"] = firmware_s / real_s;
+    state.counters["real_ms_per_layer"] = real_s * 1000 / kLayers;
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
+BENCHMARK(BM_PrintToTheEnd)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+void BM_DecodeOneLayer(benchmark::State& state) {
+    const std::vector<uint8_t>& code = discLayer();
+    std::unique_ptr<uint8_t[]> frame(new uint8_t[FRAME_BYTES]());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(decodeLayer(code.data(), code.size(), frame.get()));
+        benchmark::ClobberMemory();
+    }
+    state.counters["code_bytes"] = static_cast<double>(code.size());
+}
+BENCHMARK(BM_DecodeOneLayer)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
