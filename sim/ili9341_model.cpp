@@ -8,6 +8,19 @@ using namespace ili9341;
 
 void Ili9341Model::write(bool data, const uint8_t* bytes, size_t n) {
     std::lock_guard<std::mutex> lock(lock_);
+    if (data && writing_) {  // pixel data, two bytes each: the bulk of all traffic
+        size_t i = 0;
+        if (!highByte_ && n > 0) {
+            pixel(static_cast<uint16_t>(hi_ << 8 | bytes[i++]));
+            highByte_ = true;
+        }
+        for (; i + 1 < n; i += 2) pixel(static_cast<uint16_t>(bytes[i] << 8 | bytes[i + 1]));
+        if (i < n) {
+            hi_ = bytes[i];
+            highByte_ = false;
+        }
+        return;
+    }
     for (size_t i = 0; i < n; ++i) {
         if (!data) {
             command(bytes[i]);

@@ -40,7 +40,6 @@ sim::World* g_world = nullptr;
 sim::HttpApi* g_http = nullptr;
 sim::Pty g_pty;
 bool g_ownRoot = false;
-int g_realStdout = -1;
 
 [[noreturn]] void fail(const std::string& why) {
     fprintf(stderr, "printer-sim: %s\n", why.c_str());
@@ -90,52 +89,41 @@ Options parseOptions(int argc, char** argv) {
     return o;
 }
 
-// Copies the firmware's standard output to the terminal and into the log,
-// each line stamped with the firmware time at which it was written: the
-// reader is a party of the clock, so it runs before time moves on.
-struct Capture {
-    int fd;
+// The firmware's standard output and error go to the terminal and into the
+// log, each line stamped with the firmware time at which it was written:
+// the streams write straight into the log from the thread that prints.
+struct LogStream {
     sim::Trace* log;
+    int terminal;
+    std::string pending;
 };
 
-void* captureLines(void* arg) {
-    const Capture c = *static_cast<Capture*>(arg);
-    delete static_cast<Capture*>(arg);
-    std::string pending;
-    char chunk[4096];
-    for (;;) {
-        if (sim::clock().waitReadable(&c.fd, 1, sim::kForever) != 0) break;
-        const ssize_t n = read(c.fd, chunk, sizeof chunk);
-        if (n <= 0) break;
-        (void)!write(g_realStdout, chunk, static_cast<size_t>(n));
-        pending.append(chunk, static_cast<size_t>(n));
-        size_t eol;
-        while ((eol = pending.find('\n')) != std::string::npos) {
-            std::string line = pending.substr(0, eol);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            c.log->add(' ', std::move(line));
-            pending.erase(0, eol + 1);
-        }
-        if (pending.size() > 4096) pending.clear();
+ssize_t writeLog(void* cookie, const char* data, size_t size) {
+    auto& s = *static_cast<LogStream*>(cookie);
+    (void)!write(s.terminal, data, size);
+    s.pending.append(data, size);
+    size_t eol;
+    while ((eol = s.pending.find('\n')) != std::string::npos) {
+        std::string line = s.pending.substr(0, eol);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        s.log->add(' ', std::move(line));
+        s.pending.erase(0, eol + 1);
     }
-    return nullptr;
+    if (s.pending.size() > 4096) s.pending.clear();  // a line that never ends
+    return static_cast<ssize_t>(size);
 }
 
-void captureStdout(sim::Trace& log) {
-    int p[2];
-    if (pipe2(p, O_CLOEXEC) != 0) return;
-    // Room for what the firmware prints between two waits.
-    fcntl(p[1], F_SETPIPE_SZ, 1 << 20);
+void captureOutput(sim::Trace& log) {
     fflush(stdout);
-    g_realStdout = dup(STDOUT_FILENO);
-    dup2(p[1], STDOUT_FILENO);
-    close(p[1]);
-    setvbuf(stdout, nullptr, _IOLBF, 0);
-    pthread_t thread;
-    if (sim::clock().startParty(&thread, "log-capture", captureLines, new Capture{p[0], &log}) ==
-        0) {
-        pthread_detach(thread);
-    }
+    fflush(stderr);
+    const cookie_io_functions_t io{nullptr, writeLog, nullptr, nullptr};
+    FILE* out = fopencookie(new LogStream{&log, STDOUT_FILENO, {}}, "w", io);
+    FILE* err = fopencookie(new LogStream{&log, STDERR_FILENO, {}}, "w", io);
+    if (out == nullptr || err == nullptr) return;
+    setvbuf(out, nullptr, _IOLBF, 0);
+    setvbuf(err, nullptr, _IONBF, 0);
+    stdout = out;
+    stderr = err;
 }
 
 // The calibration file the firmware would have after calibrating this
@@ -167,7 +155,7 @@ void provideCalibration(const std::string& root, bool uncalibrated) {
         }
         fflush(stdout);
         const char bye[] = "printer-sim: stopped\n";
-        (void)!write(g_realStdout >= 0 ? g_realStdout : STDOUT_FILENO, bye, sizeof bye - 1);
+        (void)!write(STDOUT_FILENO, bye, sizeof bye - 1);
         _exit(0);
     });
     _exit(0);
@@ -250,5 +238,5 @@ void platformStart(int argc, char** argv) {
            o.speed.c_str(), o.paused ? ", paused" : "");
     if (o.port != 0) printf("printer-sim: control page at http://127.0.0.1:%d/\n", o.port);
     fflush(stdout);
-    captureStdout(g_world->log);
+    captureOutput(g_world->log);
 }

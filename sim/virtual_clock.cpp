@@ -73,6 +73,8 @@ struct VirtualClock::State {
     std::mutex m;
     std::condition_variable clockCv;    // the clock's own thread
     std::condition_variable outsideCv;  // outsiders waiting for an instant or a change
+    int outsidersWaiting = 0;           // so that a step wakes nobody when nobody waits
+    std::condition_variable runCv;      // the caller of run()
     ClockSettings settings;
     std::vector<Party*> parties;  // in the order they joined
     uint64_t nextId = 0;
@@ -109,6 +111,15 @@ struct VirtualClock::State {
     }
     bool serial() const { return settings.schedule == Schedule::Serial; }
     void leave(Party* p);
+    void notifyOutside() {
+        if (outsidersWaiting > 0) outsideCv.notify_all();
+    }
+    template <typename Until>
+    void outsideWait(std::unique_lock<std::mutex>& lk, Until until) {
+        ++outsidersWaiting;
+        outsideCv.wait(lk, until);
+        --outsidersWaiting;
+    }
     void serveClock();
 };
 
@@ -126,7 +137,7 @@ void VirtualClock::State::finishRun(bool reached) {
     runReached = reached;
     until = nullptr;
     if (settings.paused) rebase();
-    outsideCv.notify_all();
+    runCv.notify_all();
 }
 
 // One decision, with every party stopped: who runs next at this instant,
@@ -135,7 +146,7 @@ void VirtualClock::State::finishRun(bool reached) {
 VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>& lk) {
     if (running > 0 || holds > 0) return Step::Idle;
     if (pendingHolds > 0) {
-        outsideCv.notify_all();
+        notifyOutside();
         return Step::Idle;
     }
     if (settings.paused && !runActive) return Step::Idle;
@@ -232,7 +243,7 @@ VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>
         }
     }
     g_now.store(next);
-    outsideCv.notify_all();
+    notifyOutside();
 
     // Outside changes due now come before the parties.
     if (!timed.empty() && timed.begin()->first <= next) {
@@ -292,7 +303,7 @@ void VirtualClock::State::leave(Party* p) {
             }
         }
     }
-    outsideCv.notify_all();
+    notifyOutside();
     --running;
     settle(lk);
 }
@@ -427,12 +438,12 @@ void VirtualClock::sleepUntil(int64_t deadline) {
     if (s_->parties.empty() && s_->timed.empty() && !s_->settings.paused &&
         s_->settings.speed == 0) {
         g_now.store(deadline);  // nobody else to wait for (a fuzz target, a tool)
-        s_->outsideCv.notify_all();
+        s_->notifyOutside();
         return;
     }
     auto at = s_->watchers.insert(deadline);
     s_->clockCv.notify_one();
-    s_->outsideCv.wait(lk, [deadline] { return g_now.load() >= deadline; });
+    s_->outsideWait(lk, [deadline] { return g_now.load() >= deadline; });
     s_->watchers.erase(at);
 }
 
@@ -470,7 +481,9 @@ int VirtualClock::waitReadable(const int* fds, int count, int64_t deadline) {
     auto at = s_->watchers.insert(deadline);
     s_->clockCv.notify_one();
     while ((r = ready()) == -1 && g_now.load() < deadline) {
+        ++s_->outsidersWaiting;
         s_->outsideCv.wait_for(lk, std::chrono::milliseconds(1));
+        --s_->outsidersWaiting;
     }
     s_->watchers.erase(at);
     return finish(r);
@@ -496,7 +509,7 @@ void VirtualClock::lock(const void* mutex) {
     }
     bool granted = false;
     l.waiters.push_back({nullptr, &granted});
-    s_->outsideCv.wait(lk, [&granted] { return granted; });
+    s_->outsideWait(lk, [&granted] { return granted; });
 }
 
 void VirtualClock::unlock(const void* mutex) {
@@ -513,7 +526,7 @@ void VirtualClock::unlock(const void* mutex) {
     l.owner = next.party;
     if (next.party == nullptr) {
         *next.granted = true;
-        s_->outsideCv.notify_all();
+        s_->notifyOutside();
         return;
     }
     if (s_->serial()) {
@@ -539,7 +552,7 @@ void VirtualClock::join(pthread_t thread) {
                 self->joining = target;
                 s_->waitReleased(lk, self);
             } else {
-                s_->outsideCv.wait(lk, [&find] { return find() == nullptr; });
+                s_->outsideWait(lk, [&find] { return find() == nullptr; });
             }
         }
     }
@@ -550,7 +563,7 @@ void VirtualClock::inject(const std::function<void()>& change) {
     std::unique_lock<std::mutex> lk(s_->m);
     ++s_->pendingHolds;
     s_->clockCv.notify_one();
-    s_->outsideCv.wait(lk, [this] { return s_->running == 0 && s_->holds == 0; });
+    s_->outsideWait(lk, [this] { return s_->running == 0 && s_->holds == 0; });
     --s_->pendingHolds;
     ++s_->holds;
     lk.unlock();
@@ -576,7 +589,7 @@ RunResult VirtualClock::run(int64_t for_us, std::function<bool()> until) {
     s_->until = std::move(until);
     s_->rebase();
     s_->clockCv.notify_one();
-    s_->outsideCv.wait(lk, [this] { return s_->runDone; });
+    s_->runCv.wait(lk, [this] { return s_->runDone; });
     return RunResult{s_->runReached, g_now.load()};
 }
 

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -44,6 +45,9 @@ class SimProcess {
             if (pid_ < 0) return 0;
             if (pid_ == 0) {
                 dup2(out[1], STDOUT_FILENO);
+                // Nothing of the parent's (its client sockets): every run
+                // starts with the same descriptors.
+                close_range(3, ~0U, 0);
                 execve(argv[0], const_cast<char* const*>(argv.data()), envp.data());
                 _exit(127);
             }
