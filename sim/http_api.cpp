@@ -484,13 +484,16 @@ HttpApi::~HttpApi() {
     stop();
 }
 
-bool HttpApi::start(int port, std::string& error) {
+bool HttpApi::bind(int port, std::string& error) {
     if (!impl_->server.bind_to_port("127.0.0.1", port)) {
         error = "cannot listen on 127.0.0.1:" + std::to_string(port);
         return false;
     }
-    impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
     return true;
+}
+
+void HttpApi::serve() {
+    impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
 }
 
 void HttpApi::stop() {

@@ -22,9 +22,11 @@ class HttpApi {
   public:
     explicit HttpApi(World& world);
     ~HttpApi();
-    // Binds 127.0.0.1:port and serves in a thread of its own. False with a
-    // message when the port cannot be bound.
-    bool start(int port, std::string& error);
+    // Binds 127.0.0.1:port; false with a message when it cannot be bound.
+    bool bind(int port, std::string& error);
+    // Serves in a thread of its own: requests wait in the socket's backlog
+    // until then.
+    void serve();
     void stop();
 
   private:

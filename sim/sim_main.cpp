@@ -226,7 +226,11 @@ void platformStart(int argc, char** argv) {
 
     if (o.port != 0) {
         g_http = new sim::HttpApi(*g_world);
-        if (!g_http->start(o.port, error)) fail(error);
+        if (!g_http->bind(o.port, error)) fail(error);
+        // Requests are taken once the firmware's start-up has reached its
+        // first wait: the descriptors it opens do not depend on when a
+        // client connects, so two runs log the same.
+        sim::clock().whenFirstSettled([] { g_http->serve(); });
     }
     std::thread([stopSignals] {
         int sig = 0;

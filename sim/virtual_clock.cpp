@@ -95,6 +95,7 @@ struct VirtualClock::State {
     int64_t runTarget = 0;
     std::function<bool()> until;
     int64_t wakeRealUs = 0;  // when the clock's thread has to look again (0: when told)
+    std::function<void()> firstSettled;
     // Kept between steps so a step allocates nothing.
     std::vector<pollfd> pollSet;
     std::vector<std::pair<Party*, size_t>> pollOwners;  // a party, its first entry
@@ -145,6 +146,11 @@ void VirtualClock::State::finishRun(bool reached) {
 // started to wait or by the clock's own thread.
 VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>& lk) {
     if (running > 0 || holds > 0) return Step::Idle;
+    if (firstSettled) {
+        const std::function<void()> then = std::move(firstSettled);
+        firstSettled = nullptr;
+        then();
+    }
     if (pendingHolds > 0) {
         notifyOutside();
         return Step::Idle;
@@ -591,6 +597,11 @@ RunResult VirtualClock::run(int64_t for_us, std::function<bool()> until) {
     s_->clockCv.notify_one();
     s_->runCv.wait(lk, [this] { return s_->runDone; });
     return RunResult{s_->runReached, g_now.load()};
+}
+
+void VirtualClock::whenFirstSettled(std::function<void()> then) {
+    std::lock_guard<std::mutex> lk(s_->m);
+    s_->firstSettled = std::move(then);
 }
 
 void VirtualClock::poke() {

@@ -91,6 +91,9 @@ class VirtualClock {
     RunResult run(int64_t for_us, std::function<bool()> until = nullptr);
     // Something outside changed what a waiting party may read.
     void poke();
+    // Runs `then` once, the first time every party waits (the firmware's
+    // start-up has run up to its first wait), also on a paused clock.
+    void whenFirstSettled(std::function<void()> then);
 
     struct State;  // virtual_clock.cpp
 
