@@ -20,6 +20,7 @@ class RepeatScenario : public SimScenario {
         put("job.pvk4k", PrintFileBuilder::quick(12).bytes());
         put("other.pvk4k", PrintFileBuilder::quick(2).bytes());
         args_ = {"--no-stick"};
+        schedule_ = "serial";  // side by side, runs do not repeat
         SimScenario::SetUp();
     }
 

@@ -45,7 +45,8 @@ int platformShell(const char* command);
 // Any thread, the simulator's own included. Firmware time is monotonic: it
 // never goes backwards, in one thread or across threads, and a wall-clock
 // jump never shortens or stretches a wait. On the board it is the kernel's
-// monotonic clock; the simulator's runs at its own pace.
+// monotonic clock; in the simulator a virtual clock that advances only when
+// every firmware thread waits.
 
 // Firmware time in microseconds.
 int64_t platformMonotonicUs();
