@@ -100,21 +100,6 @@ class VirtualClock {
   private:
     friend VirtualClock& clock();
 
-    // A thread that is a party of the clock from its start, for the simulator's
-    // models and the tests; joining it waits as a party waits.
-    class PartyThread {
-      public:
-        PartyThread(const char* name, std::function<void()> body);
-        ~PartyThread();  // joins
-        PartyThread(const PartyThread&) = delete;
-        PartyThread& operator=(const PartyThread&) = delete;
-        void join();
-
-      private:
-        std::function<void()> body_;
-        pthread_t thread_{};
-        bool joinable_ = false;
-    };
     VirtualClock();
     State* s_;
 };
