@@ -116,7 +116,7 @@ class Pvk4k : public ::testing::Test {
     // The command line, with stderr kept; its exit status.
     int cli(const std::string& args) {
         const fs::path errFile = dir_ / "stderr.txt";
-        const std::string command = std::string(PVK4K_PATH) + " " + args + " >" +
+        const std::string command = std::string(TOOL_EMULATOR " " PVK4K_PATH) + " " + args + " >" +
                                     (dir_ / "stdout.txt").string() + " 2>" + errFile.string();
         const int status = std::system(command.c_str());
         cliErr_ = readAll(errFile);

@@ -58,7 +58,7 @@ class SimScenario : public ::testing::Test {
     void launch() {
         std::vector<std::string> args{"--paused", "--speed", "max", "--schedule", schedule_};
         args.insert(args.end(), args_.begin(), args_.end());
-        const int port = sim_.start(PRINTER_SIM_PATH, args, dir_.string());
+        const int port = sim_.start(PRINTER_SIM_PATH, args, dir_.string(), TOOL_EMULATOR);
         ASSERT_NE(port, 0) << "printer-sim did not come up";
         client_ = std::make_unique<httplib::Client>("127.0.0.1", port);
     }

@@ -22,12 +22,12 @@ class SimProcess {
   public:
     ~SimProcess() { stop(); }
 
-    // Starts printer-sim with `args` and TMPDIR set to `tmpDir` (its sandbox
+    // Starts printer-sim (through `emulator` when not empty) with `args` and TMPDIR set to `tmpDir` (its sandbox
     // goes there), and reads its output up to the control page's address,
     // which it prints once the server listens. Retries on another port if
     // the one picked was taken meanwhile. The port, or 0.
     int start(const std::string& path, const std::vector<std::string>& args,
-              const std::string& tmpDir) {
+              const std::string& tmpDir, const std::string& emulator = {}) {
         std::vector<std::string> env{"TMPDIR=" + tmpDir};  // the first one wins
         for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
         std::vector<char*> envp;
@@ -36,7 +36,9 @@ class SimProcess {
         for (int attempt = 0; attempt < 5; ++attempt) {
             const int port = freePort();
             const std::string portText = std::to_string(port);
-            std::vector<const char*> argv{path.c_str(), "--port", portText.c_str()};
+            std::vector<const char*> argv;
+            if (!emulator.empty()) argv.push_back(emulator.c_str());
+            for (const char* a : {path.c_str(), "--port", portText.c_str()}) argv.push_back(a);
             for (const std::string& a : args) argv.push_back(a.c_str());
             argv.push_back(nullptr);
             int out[2];
@@ -48,7 +50,7 @@ class SimProcess {
                 // Nothing of the parent's (its client sockets): every run
                 // starts with the same descriptors.
                 close_range(3, ~0U, 0);
-                execve(argv[0], const_cast<char* const*>(argv.data()), envp.data());
+                execvpe(argv[0], const_cast<char* const*>(argv.data()), envp.data());
                 _exit(127);
             }
             close(out[1]);
