@@ -22,10 +22,11 @@ class SimProcess {
   public:
     ~SimProcess() { stop(); }
 
-    // Starts printer-sim (through `emulator` when not empty) with `args` and TMPDIR set to `tmpDir` (its sandbox
-    // goes there), and reads its output up to the control page's address,
-    // which it prints once the server listens. Retries on another port if
-    // the one picked was taken meanwhile. The port, or 0.
+    // Starts printer-sim (through `emulator` when not empty) with `args` and
+    // TMPDIR set to `tmpDir` (its sandbox goes there), and reads its output up
+    // to the control page's address, which it prints once the server listens.
+    // Retries on another port if the one picked was taken meanwhile. The
+    // port, or 0.
     int start(const std::string& path, const std::vector<std::string>& args,
               const std::string& tmpDir, const std::string& emulator = {}) {
         std::vector<std::string> env{"TMPDIR=" + tmpDir};  // the first one wins
