@@ -2,7 +2,11 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -484,12 +488,25 @@ HttpApi::~HttpApi() {
     stop();
 }
 
-bool HttpApi::bind(int port, std::string& error) {
-    if (!impl_->server.bind_to_port("127.0.0.1", port)) {
-        error = "cannot listen on 127.0.0.1:" + std::to_string(port);
-        return false;
+int HttpApi::bind(int port, std::string& error) {
+    // SO_REUSEADDR alone: a restart may take the port back from connections
+    // still closing, but a second simulator cannot listen beside this one
+    // (the library's default, SO_REUSEPORT, would let both).
+    impl_->server.set_socket_options([](int sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    if (port == 0) {
+        port = impl_->server.bind_to_any_port("127.0.0.1");
+        if (port <= 0) error = "cannot listen on 127.0.0.1";
+        return port > 0 ? port : 0;
     }
-    return true;
+    if (!impl_->server.bind_to_port("127.0.0.1", port)) {
+        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + strerror(errno) +
+                (errno == EADDRINUSE ? " (another printer-sim? try --port 0)" : "");
+        return 0;
+    }
+    return port;
 }
 
 void HttpApi::serve() {

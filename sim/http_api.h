@@ -22,8 +22,9 @@ class HttpApi {
   public:
     explicit HttpApi(World& world);
     ~HttpApi();
-    // Binds 127.0.0.1:port; false with a message when it cannot be bound.
-    bool bind(int port, std::string& error);
+    // Binds 127.0.0.1:port, or a free port for 0; the port bound, or 0 with a
+    // message when it cannot be bound.
+    int bind(int port, std::string& error);
     // Serves in a thread of its own: requests wait in the socket's backlog
     // until then.
     void serve();

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <thread>
 
@@ -29,6 +30,7 @@ struct Options {
     bool paused = false;
     std::string schedule = "serial";
     int port = 8080;
+    bool noServer = false;
     std::string trace;
     bool uncalibrated = false;
     std::string stick;
@@ -69,8 +71,11 @@ Options parseOptions(int argc, char** argv) {
                    "serial: what is due at one instant runs one thread at a time, so runs "
                    "repeat exactly (default); parallel: side by side, for the race detector")
         ->check(CLI::IsMember({"serial", "parallel"}));
-    app.add_option("--port", o.port, "Port of the control server on 127.0.0.1, 0 for none")
-        ->check(CLI::Range(0, 65535));
+    auto* port = app.add_option("--port", o.port,
+                                "Port of the control server on 127.0.0.1, 0 for a free one "
+                                "(default 8080)")
+                     ->check(CLI::Range(0, 65535));
+    app.add_flag("--no-server", o.noServer, "No control server")->excludes(port);
     app.add_flag("--uncalibrated", o.uncalibrated,
                  "No touch calibration file: the firmware starts in its calibration");
     app.add_option("--touch-noise", o.touchNoise, "Noise on raw touch conversions, +/- this much")
@@ -81,10 +86,16 @@ Options parseOptions(int argc, char** argv) {
     app.add_flag("--no-stick", o.noStick, "Start without a USB stick")->excludes(stick);
     app.add_option("--trace", o.trace,
                    "Write every line to and from the motion board to this file");
+    app.set_version_flag("--version", "printer-sim " VELMOR_VERSION);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        _exit(app.exit(e));
+        // Help and version are not errors; every other code of the parser's
+        // is a usage error.
+        const int status = app.exit(e) == 0 ? 0 : 2;
+        std::cout.flush();
+        std::cerr.flush();
+        _exit(status);
     }
     return o;
 }
@@ -193,6 +204,20 @@ void platformStart(int argc, char** argv) {
     sim::clock().configure(clockSettings);
     sim::clock().joinCallingThread("main");
 
+    // The first line says where the control page is, so a script that
+    // asked for a free port learns it.
+    std::string error;
+    g_world = new sim::World;
+    if (o.noServer) {
+        printf("control page: none (--no-server)\n");
+    } else {
+        g_http = new sim::HttpApi(*g_world);
+        const int port = g_http->bind(o.port, error);
+        if (port == 0) fail(error);
+        printf("control page: http://127.0.0.1:%d/\n", port);
+    }
+    fflush(stdout);
+
     std::string root = o.root;
     if (root.empty()) {
         root = sim::makeTempRoot();
@@ -200,7 +225,6 @@ void platformStart(int argc, char** argv) {
         g_ownRoot = true;
     }
     root = std::filesystem::absolute(root).lexically_normal().string();
-    std::string error;
     if (!sim::makeSandbox(root, error)) fail(error);
 #ifdef VELMOR_GBK16_FONT
     {  // The panel's GBK font from the build; without it the firmware runs on, no CJK text.
@@ -216,7 +240,6 @@ void platformStart(int argc, char** argv) {
     sim::setShellHandler([](const char* command) { return sim::usbStick().shell(command); });
     if (!o.stick.empty() && !sim::usbStick().insert(o.stick, error)) fail(error);
 
-    g_world = new sim::World;
     g_world->root = root;
     g_world->stickDir = o.stick;
     if (!o.trace.empty() && !g_world->gcode.mirrorTo(o.trace)) fail("cannot write " + o.trace);
@@ -224,9 +247,7 @@ void platformStart(int argc, char** argv) {
     if (!sim::linkSerial(root, g_pty.slaveName, error)) fail(error);
     g_world->board.start(g_pty.master);
 
-    if (o.port != 0) {
-        g_http = new sim::HttpApi(*g_world);
-        if (!g_http->bind(o.port, error)) fail(error);
+    if (!o.noServer) {
         // Requests are taken once the firmware's start-up has reached its
         // first wait: the descriptors it opens do not depend on when a
         // client connects, so two runs log the same.
@@ -240,7 +261,6 @@ void platformStart(int argc, char** argv) {
 
     printf("printer-sim: sandbox %s, speed %s%s%s\n", root.c_str(), o.speed == "max" ? "" : "x",
            o.speed.c_str(), o.paused ? ", paused" : "");
-    if (o.port != 0) printf("printer-sim: control page at http://127.0.0.1:%d/\n", o.port);
     fflush(stdout);
     captureOutput(g_world->log);
 }

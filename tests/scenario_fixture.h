@@ -61,6 +61,8 @@ class SimScenario : public ::testing::Test {
         const int port = sim_.start(PRINTER_SIM_PATH, args, dir_.string(), TOOL_EMULATOR);
         ASSERT_NE(port, 0) << "printer-sim did not come up";
         client_ = std::make_unique<httplib::Client>("127.0.0.1", port);
+        // Answered once the set-up is done and the firmware waits.
+        ASSERT_TRUE(client_->Get("/api/clock")) << "printer-sim did not finish its set-up";
     }
 
     // SIGTERM; the exit status, or -1 when it did not exit by itself.

@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
         "pvk4k - the print files of the Velmor 4K resin printer (.pvk4k): read them as the\n"
         "printer does, render their layers, make them from images and change their parameters.\n"
         "'pvk4k COMMAND --help' shows a command's options."};
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
+    app.set_version_flag("--version", "pvk4k " VELMOR_VERSION);
 
     std::string file;
     bool json = false;
@@ -102,6 +103,10 @@ int main(int argc, char** argv) {
         return status == 0 ? 0 : pvk4k::EXIT_ERROR;
     }
 
+    if (app.get_subcommands().empty()) {  // bare: what it can do
+        std::cout << app.help();
+        return pvk4k::EXIT_ERROR;
+    }
     const pvk4k::Console con{std::cout, std::cerr, isatty(STDERR_FILENO) != 0};
     if (info->parsed()) return pvk4k::infoCommand(file, json, con);
     if (check->parsed()) return pvk4k::checkCommand(file, con);
