@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
@@ -219,12 +220,14 @@ bool panelPoint(const json& body, int& x, int& y, std::string& why) {
         why = "x and y must be integers";
         return false;
     }
-    x = body["x"].get<int>();
-    y = body["y"].get<int>();
-    if (x < 0 || x >= Ili9341Model::kWidth || y < 0 || y >= Ili9341Model::kHeight) {
+    // Judged at full width: a narrowing first would take 2^32 + 100 as 100.
+    const int64_t px = body["x"].get<int64_t>(), py = body["y"].get<int64_t>();
+    if (px < 0 || px >= Ili9341Model::kWidth || py < 0 || py >= Ili9341Model::kHeight) {
         why = "x must be 0..319 and y 0..239";
         return false;
     }
+    x = static_cast<int>(px);
+    y = static_cast<int>(py);
     return true;
 }
 
@@ -243,33 +246,92 @@ struct HttpApi::Impl {
     World& world;
     httplib::Server server;
     std::thread thread;
+    int port = 0;
+    std::map<std::string, std::string> allowed;  // path -> its methods, for 405
+
+    void get(const char* path, httplib::Server::Handler handler) {
+        allow(path, "GET");
+        server.Get(path, std::move(handler));
+    }
+    void post(const char* path, httplib::Server::Handler handler) {
+        allow(path, "POST");
+        server.Post(path, std::move(handler));
+    }
+    void allow(const std::string& path, const char* method) {
+        std::string& methods = allowed[path];
+        methods += methods.empty() ? method : std::string(", ") + method;
+    }
+
+    // Only pages of this server and programs on this machine may drive it:
+    // a page elsewhere sends its own Origin, and a DNS-rebinding page a
+    // Host that is not ours.
+    bool fromHere(const httplib::Request& req) const {
+        const std::string p = ":" + std::to_string(port);
+        const std::string host = req.get_header_value("Host");
+        if (host != "127.0.0.1" + p && host != "localhost" + p) return false;
+        if (!req.has_header("Origin")) return true;
+        const std::string origin = req.get_header_value("Origin");
+        return origin == "http://127.0.0.1" + p || origin == "http://localhost" + p;
+    }
+
+    httplib::Server::HandlerResponse screen(const httplib::Request& req,
+                                            httplib::Response& res) const {
+        using httplib::Server;
+        if (!fromHere(req)) {
+            reply(res, json{{"error", "requests come from this machine's own pages only"}}, 403);
+            return Server::HandlerResponse::Handled;
+        }
+        const auto route = allowed.find(req.path);
+        if (route != allowed.end() && route->second.find(req.method) == std::string::npos) {
+            res.set_header("Allow", route->second);
+            reply(res, json{{"error", req.method + " is not a method of " + req.path}}, 405);
+            return Server::HandlerResponse::Handled;
+        }
+        return Server::HandlerResponse::Unhandled;
+    }
 
     explicit Impl(World& w) : world(w) {
-        server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        // A request body holds a few fields; nothing needs more.
+        server.set_payload_max_length(size_t{1} << 20);
+        // An idle connection holds a worker only briefly, and there are
+        // enough workers for the page's streams and a test's client besides.
+        server.set_keep_alive_timeout(2);
+        server.set_read_timeout(2);
+        server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+        server.set_pre_routing_handler(
+            [this](const httplib::Request& req, httplib::Response& res) { return screen(req, res); });
+        server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+            if (!res.body.empty()) return;
+            const std::string why = res.status == 404   ? "no such path: " + req.path
+                                    : res.status == 413 ? "request body too large"
+                                                        : "request failed with status " + std::to_string(res.status);
+            reply(res, json{{"error", why}}, res.status);
+        });
+        get("/", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(kIndexHtml, "text/html; charset=utf-8");
         });
-        server.Get("/api/state", [](const httplib::Request&, httplib::Response& res) {
+        get("/api/state", [](const httplib::Request&, httplib::Response& res) {
             reply(res, firmwareState());
         });
-        server.Get("/api/board", [this](const httplib::Request&, httplib::Response& res) {
+        get("/api/board", [this](const httplib::Request&, httplib::Response& res) {
             reply(res, boardState(world.board.snapshot()));
         });
-        server.Post("/api/board", [this](const httplib::Request& req, httplib::Response& res) {
+        post("/api/board", [this](const httplib::Request& req, httplib::Response& res) {
             const json body = json::parse(req.body, nullptr, false);
             if (body.is_discarded()) return badRequest(res, "body is not JSON");
             const std::string error = applyBoard(world.board, body);
             if (!error.empty()) return badRequest(res, error);
             reply(res, boardState(world.board.snapshot()));
         });
-        server.Get("/api/trace", [this](const httplib::Request& req, httplib::Response& res) {
+        get("/api/trace", [this](const httplib::Request& req, httplib::Response& res) {
             reply(res, traceLines(world.gcode, sinceParam(req), true));
         });
-        server.Get("/api/panel.png", [](const httplib::Request&, httplib::Response& res) {
+        get("/api/panel.png", [](const httplib::Request&, httplib::Response& res) {
             const std::vector<uint8_t> rgb = rgb565ToRgb(panelChip().screen());
             res.set_content(encodePng(rgb.data(), Ili9341Model::kWidth, Ili9341Model::kHeight),
                             "image/png");
         });
-        server.Post("/api/touch", [](const httplib::Request& req, httplib::Response& res) {
+        post("/api/touch", [](const httplib::Request& req, httplib::Response& res) {
             const json body = json::parse(req.body, nullptr, false);
             int x = 0, y = 0;
             std::string why;
@@ -295,7 +357,7 @@ struct HttpApi::Impl {
                             {"ms", ms},
                             {"release_at_ms", (releaseAt - VirtualClock::kStartUs) / 1000}});
         });
-        server.Post("/api/pen", [](const httplib::Request& req, httplib::Response& res) {
+        post("/api/pen", [](const httplib::Request& req, httplib::Response& res) {
             const json body = json::parse(req.body, nullptr, false);
             if (!body.is_object() || !body.contains("down") || !body["down"].is_boolean()) {
                 return badRequest(res, "down must be true or false");
@@ -307,7 +369,7 @@ struct HttpApi::Impl {
             change([&] { setPen(down, x, y); });
             reply(res, json{{"down", down}});
         });
-        server.Post("/api/usb/insert", [this](const httplib::Request& req, httplib::Response& res) {
+        post("/api/usb/insert", [this](const httplib::Request& req, httplib::Response& res) {
             std::string dir = world.stickDir;
             bool unmountable = false;
             if (!req.body.empty()) {
@@ -333,11 +395,11 @@ struct HttpApi::Impl {
             world.stickDir = dir;
             reply(res, boardState(world.board.snapshot()));
         });
-        server.Post("/api/usb/remove", [this](const httplib::Request&, httplib::Response& res) {
+        post("/api/usb/remove", [this](const httplib::Request&, httplib::Response& res) {
             change([] { usbStick().remove(); });
             reply(res, boardState(world.board.snapshot()));
         });
-        server.Get("/api/mask.png", [this](const httplib::Request& req, httplib::Response& res) {
+        get("/api/mask.png", [this](const httplib::Request& req, httplib::Response& res) {
             int scale = 8;
             if (req.has_param("scale")) {
                 const std::string v = req.get_param_value("scale");
@@ -354,7 +416,7 @@ struct HttpApi::Impl {
             res.set_header("X-Light-On", world.board.snapshot().light ? "1" : "0");
             res.set_content(encodePng(rgb.data(), w, h), "image/png");
         });
-        server.Post("/api/print", [](const httplib::Request& req, httplib::Response& res) {
+        post("/api/print", [](const httplib::Request& req, httplib::Response& res) {
             const json body = json::parse(req.body, nullptr, false);
             if (!body.is_object() || !body.contains("file") || !body["file"].is_string()) {
                 return badRequest(res, "give {\"file\":NAME} of a listed file");
@@ -388,7 +450,7 @@ struct HttpApi::Impl {
             }
             reply(res, firmwareState());
         });
-        server.Post("/api/print/request", [](const httplib::Request& req, httplib::Response& res) {
+        post("/api/print/request", [](const httplib::Request& req, httplib::Response& res) {
             const json body = json::parse(req.body, nullptr, false);
             static const std::pair<const char*, int> kRequests[] = {{"pause", rOPER_PAUSE},
                                                                     {"resume", rOPER_RESUME},
@@ -404,7 +466,7 @@ struct HttpApi::Impl {
             }
             badRequest(res, "request must be pause, resume, temppause or cancel");
         });
-        server.Post("/api/run", [](const httplib::Request& req, httplib::Response& res) {
+        post("/api/run", [](const httplib::Request& req, httplib::Response& res) {
             const json body = json::parse(req.body, nullptr, false);
             if (!body.is_object()) return badRequest(res, "body must be a JSON object");
             constexpr int64_t kMaxRunMs = 7LL * 24 * 3600 * 1000;  // a week of firmware time
@@ -447,10 +509,10 @@ struct HttpApi::Impl {
             state["run"] = {{"ran_ms", nowMs() - from}, {"reached", r.reached}};
             reply(res, state);
         });
-        server.Get("/api/clock", [](const httplib::Request&, httplib::Response& res) {
+        get("/api/clock", [](const httplib::Request&, httplib::Response& res) {
             reply(res, clockState());
         });
-        server.Post("/api/clock", [](const httplib::Request& req, httplib::Response& res) {
+        post("/api/clock", [](const httplib::Request& req, httplib::Response& res) {
             const json body = json::parse(req.body, nullptr, false);
             if (!body.is_object()) return badRequest(res, "body must be a JSON object");
             ClockSettings c = clock().settings();
@@ -476,7 +538,7 @@ struct HttpApi::Impl {
             clock().configure(c);
             reply(res, clockState());
         });
-        server.Get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
+        get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
             reply(res, traceLines(world.log, sinceParam(req), false));
         });
     }
@@ -499,13 +561,15 @@ int HttpApi::bind(int port, std::string& error) {
     if (port == 0) {
         port = impl_->server.bind_to_any_port("127.0.0.1");
         if (port <= 0) error = "cannot listen on 127.0.0.1";
-        return port > 0 ? port : 0;
+        impl_->port = port > 0 ? port : 0;
+        return impl_->port;
     }
     if (!impl_->server.bind_to_port("127.0.0.1", port)) {
         error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + strerror(errno) +
                 (errno == EADDRINUSE ? " (another printer-sim? try --port 0)" : "");
         return 0;
     }
+    impl_->port = port;
     return port;
 }
 

@@ -58,9 +58,9 @@ class SimScenario : public ::testing::Test {
     void launch() {
         std::vector<std::string> args{"--paused", "--speed", "max", "--schedule", schedule_};
         args.insert(args.end(), args_.begin(), args_.end());
-        const int port = sim_.start(PRINTER_SIM_PATH, args, dir_.string(), TOOL_EMULATOR);
-        ASSERT_NE(port, 0) << "printer-sim did not come up";
-        client_ = std::make_unique<httplib::Client>("127.0.0.1", port);
+        port_ = sim_.start(PRINTER_SIM_PATH, args, dir_.string(), TOOL_EMULATOR);
+        ASSERT_NE(port_, 0) << "printer-sim did not come up";
+        client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
         // Answered once the set-up is done and the firmware waits.
         ASSERT_TRUE(client_->Get("/api/clock")) << "printer-sim did not finish its set-up";
     }
@@ -268,6 +268,7 @@ class SimScenario : public ::testing::Test {
     SimProcess sim_;
     // The preset's schedule; a test that compares runs needs the serial one.
     std::string schedule_ = SCENARIO_SCHEDULE;
+    int port_ = 0;
     std::unique_ptr<httplib::Client> client_;
 };
 
