@@ -298,21 +298,22 @@ struct HttpApi::Impl {
         server.set_keep_alive_timeout(2);
         server.set_read_timeout(2);
         server.new_task_queue = [] { return new httplib::ThreadPool(32); };
-        server.set_pre_routing_handler(
-            [this](const httplib::Request& req, httplib::Response& res) { return screen(req, res); });
+        server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+            return screen(req, res);
+        });
         server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
             if (!res.body.empty()) return;
-            const std::string why = res.status == 404   ? "no such path: " + req.path
-                                    : res.status == 413 ? "request body too large"
-                                                        : "request failed with status " + std::to_string(res.status);
+            const std::string why =
+                res.status == 404   ? "no such path: " + req.path
+                : res.status == 413 ? "request body too large"
+                                    : "request failed with status " + std::to_string(res.status);
             reply(res, json{{"error", why}}, res.status);
         });
         get("/", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(kIndexHtml, "text/html; charset=utf-8");
         });
-        get("/api/state", [](const httplib::Request&, httplib::Response& res) {
-            reply(res, firmwareState());
-        });
+        get("/api/state",
+            [](const httplib::Request&, httplib::Response& res) { reply(res, firmwareState()); });
         get("/api/board", [this](const httplib::Request&, httplib::Response& res) {
             reply(res, boardState(world.board.snapshot()));
         });
@@ -427,27 +428,37 @@ struct HttpApi::Impl {
             const auto at = std::find(list.begin(), list.end(), name);
             if (at == list.end()) return badRequest(res, "no listed file " + name);
             const int index = static_cast<int>(at - list.begin());
-            // Selected and read on the firmware's thread, as the windows do it.
-            auto result = std::make_shared<std::atomic<int>>(-1);
-            const bool ran = runOnMainLoop([index, name, result] {
-                if (is_printing_true != 0 || creat_print_pthread != 0) return;
+            // Selected, read and started on the firmware's thread as the file,
+            // preview and start windows do it, refusals included.
+            auto refusal = std::make_shared<std::string>("the firmware's main loop did not answer");
+            const bool ran = runOnMainLoop([index, name, refusal] {
+                // A job that has ended may still be on the printing window.
+                const bool shown = current_window_ID == INDEX_WINDOW_PRINT ||
+                                   (change_window != 0 && next_window_ID == INDEX_WINDOW_PRINT);
+                if (is_printing_true != 0 || creat_print_pthread != 0 ||
+                    (shown && getPrintStatus() != PRINT_END)) {
+                    *refusal = "a job is pending or running";
+                    return;
+                }
                 page_index = static_cast<uint8_t>(index / 5);
                 file_index_num = static_cast<uint8_t>(index % 5);
                 resetMaterialTest();
                 if (name == materialtestfilename) {
-                    setMaterialTest();
-                    *result = 1;
-                } else {
-                    *result = readPrintparameter();
+                    setMaterialTest();  // the file window starts it at once
+                } else if (const int result = readPrintparameter(); result != 1) {
+                    *refusal = "the file is refused (" + std::to_string(result) + ")";
+                    return;
+                } else if (checkTemperature() != 1) {
+                    *refusal = "the temperature of the light source (" +
+                               std::to_string(current_temperature.load()) +
+                               ") does not allow a print";
+                    return;
                 }
-                if (*result == 1) creat_print_pthread = 1;
+                refusal->clear();
+                requestWindow(INDEX_WINDOW_PRINT);
+                creat_print_pthread = 1;
             });
-            if (!ran) return badRequest(res, "the firmware's main loop did not answer");
-            if (*result < 0) return badRequest(res, "a job is running");
-            if (*result != 1) {
-                return badRequest(res,
-                                  "the file is refused (" + std::to_string(result->load()) + ")");
-            }
+            if (!ran || !refusal->empty()) return badRequest(res, *refusal);
             reply(res, firmwareState());
         });
         post("/api/print/request", [](const httplib::Request& req, httplib::Response& res) {
@@ -509,9 +520,8 @@ struct HttpApi::Impl {
             state["run"] = {{"ran_ms", nowMs() - from}, {"reached", r.reached}};
             reply(res, state);
         });
-        get("/api/clock", [](const httplib::Request&, httplib::Response& res) {
-            reply(res, clockState());
-        });
+        get("/api/clock",
+            [](const httplib::Request&, httplib::Response& res) { reply(res, clockState()); });
         post("/api/clock", [](const httplib::Request& req, httplib::Response& res) {
             const json body = json::parse(req.body, nullptr, false);
             if (!body.is_object()) return badRequest(res, "body must be a JSON object");

@@ -1,5 +1,6 @@
 // The control server as a web page elsewhere, a careless script or a
 // broken client meets it.
+#include "print_file_builder.h"
 #include "scenario_fixture.h"
 
 namespace scenario {
@@ -52,14 +53,57 @@ TEST_F(HttpScenario, OversizedBodiesAndNumbersAreRefused) {
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 413);
 
-    for (const char* body : {R"({"x":4294967396,"y":100})", R"({"x":100,"y":-4294967196})",
-                             R"({"x":1e3,"y":100})"}) {
+    for (const char* body :
+         {R"({"x":4294967396,"y":100})", R"({"x":100,"y":-4294967196})", R"({"x":1e3,"y":100})"}) {
         SCOPED_TRACE(body);
         res = client_->Post("/api/touch", body, "application/json");
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 400) << res->body;
     }
     EXPECT_FALSE(state()["pen_down"].get<bool>());
+}
+
+class PrintHookScenario : public SimScenario {
+  protected:
+    void SetUp() override {
+        makeStick();
+        put("job.pvk4k", PrintFileBuilder::quick(3).bytes());
+        SimScenario::SetUp();
+        ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 1, 150));
+    }
+    httplib::Result print() {
+        return client_->Post("/api/print", R"({"file":"job.pvk4k"})", "application/json");
+    }
+};
+
+TEST_F(PrintHookScenario, TheHookDoesWhatTheStartButtonDoes) {
+    for (int hot : {56, -10}) {  // too hot, and a failed sensor
+        SCOPED_TRACE(hot);
+        ASSERT_EQ(post(json{{"temperature", hot}}.dump()), 200);
+        ASSERT_NO_FATAL_FAILURE(awaitState("current_temperature", hot, 150));
+        auto res = print();
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400);
+        EXPECT_NE(res->body.find("temperature"), std::string::npos) << res->body;
+        passes(3);
+        EXPECT_EQ(state()["print_status"], 0);
+    }
+    ASSERT_EQ(post(R"({"temperature":30})"), 200);
+    ASSERT_NO_FATAL_FAILURE(awaitState("current_temperature", 30, 150));
+
+    // Back to back: one job, and the printing window with it.
+    auto first = print();
+    auto second = print();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->status, 200) << first->body;
+    EXPECT_EQ(second->status, 400);
+    EXPECT_NE(second->body.find("job"), std::string::npos) << second->body;
+    ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_PRINT));
+    ASSERT_NO_FATAL_FAILURE(awaitState("is_printing_true", 1, 10));
+    auto during = print();
+    ASSERT_TRUE(during);
+    EXPECT_EQ(during->status, 400);
+    awaitStatus(PRINT_END);
 }
 
 }  // namespace
