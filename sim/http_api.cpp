@@ -91,6 +91,7 @@ const std::vector<Field>& stateFields() {
         {"Remaining_minutes", [] { return json(Remaining_minutes.load()); }},
         {"cp_time_hours", [] { return json(cp_time_hours.load()); }},
         {"usb_stick_changes", [] { return json(usb_stick_changes.load()); }},
+        {"readonly_violations", [] { return json(usbStick().readOnlyViolations()); }},
         {"file_name_list",
          [] {
              const int count = usb_file_count.load();
@@ -135,11 +136,9 @@ json boardState(const BoardSnapshot& s) {
         {"usb",
          [] {
              const UsbState u = usbStick().state();
-             return json{{"inserted", u.inserted},
-                         {"mounted", u.mounted},
-                         {"read_only", u.readOnly},
-                         {"unmountable", u.unmountable},
-                         {"dir", u.dir}};
+             return json{
+                 {"inserted", u.inserted},       {"mounted", u.mounted}, {"read_only", u.readOnly},
+                 {"unmountable", u.unmountable}, {"dir", u.dir},         {"volume", u.volume}};
          }()},
         {"faults",
          {{"silent", s.faults.silent},

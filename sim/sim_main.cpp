@@ -35,6 +35,7 @@ struct Options {
     bool uncalibrated = false;
     std::string stick;
     bool noStick = false;
+    bool stickWriteBack = false;
     int touchNoise = 0;
 };
 
@@ -83,7 +84,12 @@ Options parseOptions(int argc, char** argv) {
     auto* stick = app.add_option("--stick", o.stick,
                                  "Insert this folder as the USB stick at start (default: the demo "
                                  "stick of the build)");
-    app.add_flag("--no-stick", o.noStick, "Start without a USB stick")->excludes(stick);
+    auto* noStick =
+        app.add_flag("--no-stick", o.noStick, "Start without a USB stick")->excludes(stick);
+    app.add_flag("--stick-write-back", o.stickWriteBack,
+                 "A stick is the folder itself, so a save on the panel changes it (default: a "
+                 "copy in the sandbox)")
+        ->excludes(noStick);
     app.add_option("--trace", o.trace,
                    "Write every line to and from the motion board to this file");
     app.set_version_flag("--version", "printer-sim " VELMOR_VERSION);
@@ -237,6 +243,7 @@ void platformStart(int argc, char** argv) {
     sim::touchChip().setNoise(o.touchNoise);
     provideCalibration(root, o.uncalibrated);
     sim::usbStick().attach(root);
+    sim::usbStick().setWriteBack(o.stickWriteBack);
     sim::setShellHandler([](const char* command) { return sim::usbStick().shell(command); });
     if (!o.stick.empty() && !sim::usbStick().insert(o.stick, error)) fail(error);
 

@@ -58,9 +58,28 @@ bool UsbStick::insert(const std::string& dir, std::string& error, bool unmountab
         error = "a stick is inserted already";
         return false;
     }
+    const std::string source = fs::absolute(dir).lexically_normal().string();
+    std::string volume = source;
+    if (!writeBack_) {
+        // The user's folder stays as it is, whatever the firmware writes.
+        auto [copy, fresh] = copies_.try_emplace(
+            source, root_ + "/sim/sticks/" + std::to_string(copies_.size() + 1));
+        if (fresh) {
+            fs::create_directories(copy->second, ec);
+            if (!ec) fs::copy(source, copy->second, fs::copy_options::recursive, ec);
+            if (ec) {
+                fs::remove_all(copy->second, ec);
+                copies_.erase(copy);
+                error = "cannot copy " + source + " into the sandbox";
+                return false;
+            }
+        }
+        volume = copy->second;
+    }
     state_.inserted = true;
     state_.unmountable = unmountable;
-    state_.dir = fs::absolute(dir).lexically_normal().string();
+    state_.dir = source;
+    state_.volume = volume;
     // The disk and its first partition appear, each with its event.
     std::ofstream(root_ + "/dev/sda");
     event("add@/devices/platform/usb/1-1/host0/block/sda");
@@ -102,21 +121,71 @@ int UsbStick::shell(const char* command) {
         // The mount point steps aside for the stick's folder, as a mount covers it.
         fs::rename(mountPoint, parked, ec);
         if (ec) return 32 << 8;
-        fs::create_directory_symlink(state_.dir, mountPoint, ec);
+        fs::create_directory_symlink(state_.volume, mountPoint, ec);
         state_.mounted = true;
         state_.readOnly = true;
+        readOnlyState_ = snapshot();
         return 0;
     }
     if (c.rfind("umount -l /opt/usb", 0) == 0) {
         if (!state_.mounted) return 32 << 8;
+        if (state_.readOnly) checkReadOnly();
         fs::remove(mountPoint, ec);
         fs::rename(parked, mountPoint, ec);
         state_.mounted = false;
         return 0;
     }
-    if (c == "mount -o remount,rw /opt/usb") state_.readOnly = !state_.mounted;
-    if (c == "mount -o remount,ro /opt/usb") state_.readOnly = true;
+    if (c == "mount -o remount,rw /opt/usb" && state_.mounted) {
+        if (state_.readOnly) checkReadOnly();
+        state_.readOnly = false;
+    }
+    if (c == "mount -o remount,ro /opt/usb" && state_.mounted) {
+        state_.readOnly = true;
+        readOnlyState_ = snapshot();
+    }
     return 0;
+}
+
+void UsbStick::setWriteBack(bool inPlace) {
+    std::lock_guard<std::mutex> lock(lock_);
+    writeBack_ = inPlace;
+}
+
+unsigned UsbStick::readOnlyViolations() {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (state_.mounted && state_.readOnly) checkReadOnly();
+    return violations_;
+}
+
+UsbStick::Snapshot UsbStick::snapshot() const {
+    Snapshot s;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(state_.volume, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const fs::path& p = it->path();
+        std::error_code e;
+        const uintmax_t size = it->is_regular_file(e) ? it->file_size(e) : 0;
+        s[p.lexically_relative(state_.volume).string()] = {size, it->last_write_time(e)};
+    }
+    return s;
+}
+
+void UsbStick::checkReadOnly() {
+    Snapshot now = snapshot();
+    if (now == readOnlyState_) return;
+    // The first entry that differs, for the log.
+    std::string what;
+    for (const auto& [path, entry] : now) {
+        const auto before = readOnlyState_.find(path);
+        if (before == readOnlyState_.end() || before->second != entry) {
+            what = path;
+            break;
+        }
+    }
+    if (what.empty()) what = "an entry removed";
+    ++violations_;
+    printf("[os] fault: /opt/usb changed while mounted read-only (%s)\n", what.c_str());
+    readOnlyState_ = std::move(now);
 }
 
 }  // namespace sim

@@ -2,8 +2,11 @@
 // deals with it: hot-plug events, device nodes, mount, remount, lazy unmount.
 #pragma once
 
+#include <filesystem>
+#include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 
 namespace sim {
 
@@ -13,6 +16,7 @@ struct UsbState {
     bool readOnly = true;
     bool unmountable = false;  // its partition is there, its file system does not mount
     std::string dir;           // the host folder that is the stick
+    std::string volume;        // what is mounted: the sandbox's copy of it, or dir itself
 };
 
 class UsbStick {
@@ -21,8 +25,13 @@ class UsbStick {
     // commands go to this model.
     void attach(const std::string& root);
 
+    // Whether a stick is the folder itself, so what the firmware writes
+    // lands there, instead of a copy in the sandbox (the default).
+    void setWriteBack(bool inPlace);
     // Inserts the folder `dir` as the stick: device nodes and "add" events.
-    // An unmountable stick has them too, but every mount of it fails.
+    // An unmountable stick has them too, but every mount of it fails. The
+    // copy of a folder is made once: a stick pulled and put back keeps what
+    // was written to it.
     bool insert(const std::string& dir, std::string& error, bool unmountable = false);
     // Pulls it: "remove" events, the nodes go; a mount stays until unmounted.
     void remove();
@@ -33,7 +42,15 @@ class UsbStick {
     // A shell command of the firmware; result as system().
     int shell(const char* command);
 
+    // Changes found on the volume while it was mounted read-only (the
+    // board's kernel would have refused them), counted since start.
+    unsigned readOnlyViolations();
+
   private:
+    // Every entry of the volume with its size and time of last change.
+    using Snapshot = std::map<std::string, std::pair<uintmax_t, std::filesystem::file_time_type>>;
+    Snapshot snapshot() const;               // lock held
+    void checkReadOnly();                    // lock held
     void event(const std::string& message);  // lock held
     void ensureSockets();                    // lock held
 
@@ -41,6 +58,10 @@ class UsbStick {
     std::string root_;
     UsbState state_;
     int sockets_[2] = {-1, -1};
+    bool writeBack_ = false;
+    std::map<std::string, std::string> copies_;  // folder -> its copy in the sandbox
+    Snapshot readOnlyState_;
+    unsigned violations_ = 0;
 };
 
 UsbStick& usbStick();

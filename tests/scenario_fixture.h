@@ -47,6 +47,9 @@ class SimScenario : public ::testing::Test {
             EXPECT_LE(board["longest_light_ms"].get<double>(), ENVELOPE_TIME_MAX_MS + 1000);
             // Every transfer on the panel's bus had exactly one chip selected.
             EXPECT_EQ(get("/api/state")["spi_select_faults"].get<uint64_t>(), 0u);
+            // Nothing was written to the stick outside the remount bracket.
+            EXPECT_EQ(get("/api/state")["readonly_violations"].get<uint64_t>(),
+                      expectedReadOnlyViolations_);
             EXPECT_EQ(stop(), 0);
             EXPECT_TRUE(fs::is_empty(dir_)) << "the sandbox outlived printer-sim";
         }
@@ -136,7 +139,8 @@ class SimScenario : public ::testing::Test {
         ASSERT_NE(mkdtemp(templ.data()), nullptr);
         stick_ = templ;
         fs::create_directories(stick_ / "pravik3d");
-        args_ = {"--stick", stick_.string()};
+        // The stick is the test's own folder: the tests read what the firmware wrote.
+        args_ = {"--stick", stick_.string(), "--stick-write-back"};
     }
     void put(const std::string& name, const std::string& bytes) const {
         std::ofstream(stick_ / "pravik3d" / name, std::ios::binary) << bytes;
@@ -269,6 +273,7 @@ class SimScenario : public ::testing::Test {
     // The preset's schedule; a test that compares runs needs the serial one.
     std::string schedule_ = SCENARIO_SCHEDULE;
     int port_ = 0;
+    uint64_t expectedReadOnlyViolations_ = 0;
     std::unique_ptr<httplib::Client> client_;
 };
 

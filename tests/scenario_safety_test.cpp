@@ -96,6 +96,8 @@ TEST_F(SafetyScenario, AFileChangedSinceItsPreviewEndsTheJobAsADataErrorWithNoth
     ASSERT_NO_FATAL_FAILURE(openFile("job.pvk4k"));
     PrintFileBuilder other = PrintFileBuilder::quick(6);
     other.p.ZThick = 0.1f;
+    // Changed behind the firmware's back, as no read-only mount allows.
+    expectedReadOnlyViolations_ = 1;
     const fs::path job = stick_ / "pravik3d/job.pvk4k";
     const auto then = fs::last_write_time(job);
     put("job.pvk4k", other.bytes());
@@ -109,8 +111,12 @@ TEST_F(SafetyScenario, AFileChangedSinceItsPreviewEndsTheJobAsADataErrorWithNoth
 
 TEST_F(SafetyScenario, ASaveAfterTheStickWasSwappedWritesNothingAnywhere) {
     // The other stick holds the same names, each with other contents.
-    const fs::path other = stick_ / "other-stick";  // beside the print folder: not listed
+    const fs::path other = stick_.string() + "-other";
     fs::create_directories(other / "pravik3d");
+    struct Remove {
+        fs::path p;
+        ~Remove() { fs::remove_all(p); }
+    } removeOther{other};
     for (const auto& [name, bytes] : folderFiles(stick_ / "pravik3d")) {
         PrintFileBuilder f = PrintFileBuilder::quick(2);
         f.p.curing_time = 4321;
@@ -156,8 +162,8 @@ TEST_F(SafetyScenario, TheCountDownOfAVeryLongPrintShowsItsTrueHours) {
     f.p.curing_time = 14000;
     f.p.layer_count = 65535;
     f.layers.assign(65535, {0x00});
-    put("long.pvk4k", f.bytes());
     ASSERT_NO_FATAL_FAILURE(pull());
+    put("long.pvk4k", f.bytes());
     ASSERT_NO_FATAL_FAILURE(insert(stick_));
     ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 6, 150));
     ASSERT_NO_FATAL_FAILURE(openFile("long.pvk4k"));

@@ -22,6 +22,7 @@ namespace fs = std::filesystem;
 class UsbTest : public SandboxTest {
   protected:
     void SetUp() override {
+        sim::usbStick().setWriteBack(true);  // the tests change the stick as the firmware reads it
         SandboxTest::SetUp();
         stick_ = root_ + "/stick";
         fs::create_directories(stick_ + "/pravik3d");

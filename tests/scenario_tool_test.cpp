@@ -1,5 +1,5 @@
-// The control server as a web page elsewhere, a careless script or a
-// broken client meets it.
+// printer-sim as a tool: its control server as a web page elsewhere, a
+// careless script or a broken client meets it; its print hook; its stick.
 #include "print_file_builder.h"
 #include "scenario_fixture.h"
 
@@ -104,6 +104,43 @@ TEST_F(PrintHookScenario, TheHookDoesWhatTheStartButtonDoes) {
     ASSERT_TRUE(during);
     EXPECT_EQ(during->status, 400);
     awaitStatus(PRINT_END);
+}
+
+// The demo stick, as a person starts the simulator: a copy of the folder.
+class StickScenario : public SimScenario {
+  protected:
+    void SetUp() override {
+        makeStick();
+        put("job.pvk4k", PrintFileBuilder::quick(3).bytes());
+        args_ = {"--stick", stick_.string()};
+        SimScenario::SetUp();
+        ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 1, 150));
+    }
+};
+
+TEST_F(StickScenario, AWriteToTheReadOnlyStickIsAFaultAndTheFolderStaysAsItWas) {
+    const json usb = get("/api/board")["usb"];
+    ASSERT_TRUE(usb["mounted"].get<bool>());
+    ASSERT_TRUE(usb["read_only"].get<bool>());
+    const fs::path volume = usb["volume"].get<std::string>();
+    EXPECT_NE(volume, stick_);
+    EXPECT_EQ(state()["readonly_violations"], 0);
+
+    // What the board's kernel would refuse: a write while mounted read-only.
+    std::ofstream(volume / "pravik3d/job.pvk4k", std::ios::app) << "x";
+    const uint64_t log = get("/api/log")["next"];
+    EXPECT_EQ(state()["readonly_violations"], 1);
+    bool logged = false;
+    const json lines = get("/api/log?since=" + std::to_string(log))["lines"];
+    for (const json& l : lines) {
+        logged |= l["text"].get<std::string>().find("mounted read-only (pravik3d/job.pvk4k)") !=
+                  std::string::npos;
+    }
+    EXPECT_TRUE(logged);
+    EXPECT_EQ(fs::file_size(stick_ / "pravik3d/job.pvk4k"),
+              PrintFileBuilder::quick(3).bytes().size())
+        << "the user's folder is not the stick";
+    expectedReadOnlyViolations_ = 1;
 }
 
 }  // namespace
