@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <pthread.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -276,6 +277,7 @@ struct HttpApi::Impl {
     httplib::Server::HandlerResponse screen(const httplib::Request& req,
                                             httplib::Response& res) const {
         using httplib::Server;
+        pthread_setname_np(pthread_self(), "http");  // a worker of the library's pool
         if (!fromHere(req)) {
             reply(res, json{{"error", "requests come from this machine's own pages only"}}, 403);
             return Server::HandlerResponse::Handled;
@@ -583,7 +585,10 @@ int HttpApi::bind(int port, std::string& error) {
 }
 
 void HttpApi::serve() {
-    impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+    impl_->thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "http-listen");
+        impl_->server.listen_after_bind();
+    });
 }
 
 void HttpApi::stop() {

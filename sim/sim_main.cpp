@@ -178,6 +178,18 @@ void provideCalibration(const std::string& root, bool uncalibrated) {
     _exit(0);
 }
 
+bool underDebugger() {
+    FILE* status = fopen("/proc/self/status", "r");
+    if (status == nullptr) return false;
+    char line[256];
+    long tracer = 0;
+    while (fgets(line, sizeof line, status) != nullptr) {
+        if (sscanf(line, "TracerPid: %ld", &tracer) == 1) break;
+    }
+    fclose(status);
+    return tracer != 0;
+}
+
 }  // namespace
 
 void platformStart(int argc, char** argv) {
@@ -194,7 +206,9 @@ void platformStart(int argc, char** argv) {
     // firmware's included, inherits the blocked mask.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
+    // A signal taken by sigwait never reaches a debugger: under one, Ctrl-C
+    // is left to it, to break in.
+    if (!underDebugger()) sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
@@ -261,6 +275,7 @@ void platformStart(int argc, char** argv) {
         sim::clock().whenFirstSettled([] { g_http->serve(); });
     }
     std::thread([stopSignals] {
+        pthread_setname_np(pthread_self(), "sim-signals");
         int sig = 0;
         sigwait(&stopSignals, &sig);
         shutDown();

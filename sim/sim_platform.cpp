@@ -71,8 +71,8 @@ int platformWaitReadable(int fd, int64_t us) {
     return r == 0 ? 1 : r == -1 ? 0 : -1;
 }
 
-int platformThreadStart(pthread_t* thread, void* (*body)(void*), void* arg) {
-    return sim::clock().startParty(thread, "firmware", body, arg);
+int platformThreadStart(pthread_t* thread, const char* name, void* (*body)(void*), void* arg) {
+    return sim::clock().startParty(thread, name, body, arg);
 }
 
 void PlatformMutex::lock() {

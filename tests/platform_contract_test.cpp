@@ -109,7 +109,7 @@ TEST(PlatformContract, AStartedThreadRunsAndTheLockExcludes) {
         return nullptr;
     };
     pthread_t threads[2];
-    for (pthread_t& t : threads) ASSERT_EQ(platformThreadStart(&t, body, &shared), 0);
+    for (pthread_t& t : threads) ASSERT_EQ(platformThreadStart(&t, "contract", body, &shared), 0);
     // Waited for through the seam: a thread blocked outside it would hold
     // the simulator's clock.
     char c;

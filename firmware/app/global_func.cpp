@@ -98,7 +98,7 @@ void startRequestedPrint() {
     paused_get_time = 0;
     tv2 = monotonicTimeval();
     // Never joined: detach so the thread's resources go when the job ends.
-    if (platformThreadStart(&printTask_id, PrintTask, nullptr) == 0) {
+    if (platformThreadStart(&printTask_id, "print", PrintTask, nullptr) == 0) {
         pthread_detach(printTask_id);
     }
 }

@@ -68,8 +68,9 @@ int platformWaitReadable(int fd, int64_t us);
 // simulator knows which of them run and which wait.
 
 // Starts a thread running `body(arg)`: pthread_create() with default
-// attributes, its result (0, or the error number).
-int platformThreadStart(pthread_t* thread, void* (*body)(void*), void* arg);
+// attributes, its result (0, or the error number). The thread is called
+// `name` (at most 15 characters) in the debugger and in top.
+int platformThreadStart(pthread_t* thread, const char* name, void* (*body)(void*), void* arg);
 
 // The firmware's lock: a std::mutex on the board, usable with
 // std::lock_guard. Not recursive; constant-initialised, so a global one is

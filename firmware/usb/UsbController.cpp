@@ -61,7 +61,7 @@ int UsbController_Init() {
     }
     s_hotplugSock = sock;
     pthread_t thread;
-    const int err = platformThreadStart(&thread, monitorThread, nullptr);
+    const int err = platformThreadStart(&thread, "usb-monitor", monitorThread, nullptr);
     if (err != 0) printf("pthread_create error = %d\n", err);
     return 0;
 }

@@ -47,8 +47,10 @@ int platformWaitReadable(int fd, int64_t us) {
         fd, timespec{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000});
 }
 
-int platformThreadStart(pthread_t* thread, void* (*body)(void*), void* arg) {
-    return pthread_create(thread, nullptr, body, arg);
+int platformThreadStart(pthread_t* thread, const char* name, void* (*body)(void*), void* arg) {
+    const int err = pthread_create(thread, nullptr, body, arg);
+    if (err == 0) pthread_setname_np(*thread, name);
+    return err;
 }
 
 void PlatformMutex::lock() {
