@@ -35,13 +35,7 @@ class WindowTest : public SerialFixture {
         file_information.light_on = 0;
         SerialFixture::TearDown();
     }
-    std::vector<std::string> sent() const {
-        std::vector<std::string> out;
-        for (const sim::TraceLine& l : trace_.since(mark_)) {
-            if (l.dir == '>') out.push_back(l.text);
-        }
-        return out;
-    }
+    std::vector<std::string> sent() const { return sentSince(mark_); }
     void markTrace() { mark_ = trace_.nextSeq(); }
     void file(const std::string& path, const std::string& text) const {
         std::ofstream(root_ + path, std::ios::binary) << text;
