@@ -1,6 +1,7 @@
-// decodeLayer against a value-by-value decoder on whole frames: layers that
-// mix every kind of run the fast paths tell apart, layers that stop short of
-// the frame's end, and layers refused part way.
+// The layer coding: decodeLayer against a value-by-value decoder on whole
+// frames (layers that mix every kind of run the fast paths tell apart, layers
+// that stop short of the frame's end, layers refused part way), and
+// encodeLayer back through it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -125,6 +126,45 @@ class LayerDecode : public ::testing::Test {
 
     std::vector<uint8_t> got_, want_;
 };
+
+// By hand as well, so the reference is checked too: a run fills each pixel's
+// bytes last to first and carries over into the next pixel; a lone 0x00 writes
+// nothing; a leading zero digit is a digit.
+TEST_F(LayerDecode, TheWorkedExampleLandsInReversedBytes) {
+    const uint8_t untouched = got_[28 * 3 + 1];
+    expectSame({0x35, 0x32, 0xF3}, LAYER_DONE);
+    for (int i = 0; i < 27 * 3; ++i) ASSERT_EQ(got_[i], 0x33) << i;
+    EXPECT_EQ(got_[27 * 3 + 2], 0x33);
+    EXPECT_EQ(got_[27 * 3 + 1], 0xFF);
+    EXPECT_EQ(got_[27 * 3 + 0], 0xFF);
+    EXPECT_EQ(got_[28 * 3 + 2], 0xFF);
+    EXPECT_EQ(got_[28 * 3 + 1], untouched);
+    expectSame({0x00}, LAYER_DONE);
+    EXPECT_EQ(got_[0], 0x33);
+    expectSame({0x70, 0x71}, LAYER_DONE);
+    EXPECT_EQ(got_[2], 0x77);
+    EXPECT_EQ(got_[1], 0x33);
+}
+
+TEST_F(LayerDecode, EncodingIsShortestAndDecodesBack) {
+    // Runs of every length class, levels changing and repeating.
+    std::vector<uint8_t> levels;
+    const size_t lengths[] = {1, 15, 16, 255, 256, 4095, 70000, 3, 1000000};
+    for (size_t i = 0; i < std::size(lengths); ++i) {
+        levels.insert(levels.end(), lengths[i], static_cast<uint8_t>((i * 5) % 16));
+    }
+    levels.resize(FRAME_BYTES, 0);
+    const std::vector<uint8_t> code = encodeLayer(levels.data(), levels.size());
+    // 1 + 1 + 2 + 2 + 3 + 3 + 5 + 1 + 5 digits, then 7 for the zero run to the end.
+    EXPECT_EQ(code.size(), 23u + 7u);
+    expectSame(code, LAYER_DONE);
+    for (size_t i = 0; i < FRAME_BYTES; i += 997) {
+        ASSERT_EQ(got_[i / 3 * 3 + 2 - i % 3], levels[i] * 17) << i;
+    }
+    EXPECT_EQ(greyLevel(0x88), 8);
+    EXPECT_EQ(greyLevel(9), 1);
+    EXPECT_EQ(greyLevel(8), 0);
+}
 
 TEST_F(LayerDecode, MatchesValueByValueOnMixedLayers) {
     for (uint32_t seed : {1u, 2u}) {

@@ -77,9 +77,7 @@ class ExchangeTest : public SerialFixture {
     }
 };
 
-class ExchangeResend : public ExchangeTest {
-  protected:
-};
+using ExchangeResend = ExchangeTest;
 
 TEST_F(ExchangeTest, WritesTheLineOnceAndEndsOnOk) {
     roundTrip([] { return sendGCode("G90"); }, "G90\n", "ok\n");

@@ -23,16 +23,6 @@ class MainLoopTest : public SerialFixture {
         save_pwm_led = 0;
     }
 
-    // Lines the firmware has sent so far. The board traces a line before it
-    // answers, so every finished exchange is already in here.
-    std::vector<std::string> sent() const {
-        std::vector<std::string> out;
-        for (const sim::TraceLine& l : trace_.since(0)) {
-            if (l.dir == '>') out.push_back(l.text);
-        }
-        return out;
-    }
-
     // No file is selected: the job waits in its data error for the cancel
     // that takes it to its end; bounded so a job that never ends fails.
     static bool jobFinished() {
@@ -51,10 +41,10 @@ TEST_F(MainLoopTest, PollsOnEveryFiftiethPassAndParsesTheReply) {
     uint32_t n = 0;
     for (uint32_t pass = 0; pass < 100; ++pass) {
         if (pass == 25) board.setTemperature(41);
-        const size_t before = sent().size();
+        const size_t before = sentSince().size();
         n = mainLoopPass(n);
         EXPECT_EQ(n, pass % 50 + 1) << "pass " << pass;
-        const std::vector<std::string> lines = sent();
+        const std::vector<std::string> lines = sentSince();
         ASSERT_EQ(lines.size(), before + (pass % 50 == 0 ? 1 : 0)) << "pass " << pass;
         if (pass % 50 == 0) {
             EXPECT_EQ(lines.back(), "M105");
@@ -62,7 +52,7 @@ TEST_F(MainLoopTest, PollsOnEveryFiftiethPassAndParsesTheReply) {
         // The change at pass 25 shows only once the next poll has read it.
         EXPECT_EQ(current_temperature.load(), pass < 50 ? 37 : 41) << "pass " << pass;
     }
-    EXPECT_EQ(sent().size(), 2u);
+    EXPECT_EQ(sentSince().size(), 2u);
 }
 
 TEST_F(MainLoopTest, TheFirstPassHandsTheStoredIntensityToTheBoardOnce) {
@@ -70,7 +60,7 @@ TEST_F(MainLoopTest, TheFirstPassHandsTheStoredIntensityToTheBoardOnce) {
     save_pwm_led = 1;  // as at start-up; no settings files: the default
     mainLoopPass(1);
     mainLoopPass(2);
-    EXPECT_EQ(sent(), std::vector<std::string>{"M108 S250"});
+    EXPECT_EQ(sentSince(), std::vector<std::string>{"M108 S250"});
     EXPECT_EQ(board.snapshot().stored_intensity, 250);
 }
 
@@ -82,7 +72,7 @@ TEST_F(MainLoopTest, PrintingWindowSkipsTheQueryButParsesTheKeptReply) {
     current_window_ID = INDEX_WINDOW_PRINT;
     mainLoopPass(0);
     current_window_ID = INDEX_WINDOW_HOME;
-    EXPECT_TRUE(sent().empty());
+    EXPECT_TRUE(sentSince().empty());
     EXPECT_EQ(current_temperature.load(), 48);
 }
 
@@ -107,14 +97,14 @@ TEST_F(MainLoopTest, StartUpTurnsTheFanOnFirstAndNeedsNoPort) {
     closePort();
     usb_file_count = 3;
     EXPECT_EQ(startUp(), 0);
-    EXPECT_TRUE(sent().empty());
+    EXPECT_TRUE(sentSince().empty());
     EXPECT_EQ(usb_file_count.load(), USB_COUNT_UNSCANNED);
 
     SerialCtrlInit();
     usb_file_count = 3;
     EXPECT_EQ(startUp(), 0);
-    ASSERT_FALSE(sent().empty());
-    EXPECT_EQ(sent().front(), "M107 S250");
+    ASSERT_FALSE(sentSince().empty());
+    EXPECT_EQ(sentSince().front(), "M107 S250");
     EXPECT_EQ(board.snapshot().fan, 250);
     EXPECT_EQ(usb_file_count.load(), USB_COUNT_UNSCANNED);
 }

@@ -74,9 +74,7 @@ TEST(MotionBoard, FaultsChangeTheAnswer) {
     expectDue(board.handleLine("M227"), t0, 500000);
 }
 
-class MotionBoardLink : public SerialFixture {
-  protected:
-};
+using MotionBoardLink = SerialFixture;
 
 TEST_F(MotionBoardLink, StatusQueryWaitsForTheMoveThroughTheLine) {
     sim::MotionBoard& board = startBoard();

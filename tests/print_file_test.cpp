@@ -1,5 +1,5 @@
-// The print file: preview read, header check at print start, write-back,
-// the estimate and the layer coding.
+// The print file: preview read, header check at print start, write-back and
+// the estimate.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,11 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <memory>
 #include <sstream>
 
 #include "display/driver.h"
-#include "print/layer_code.h"
 #include "print/print.h"
 #include "print/print_file.h"
 #include "print/print_time.h"
@@ -149,17 +147,8 @@ TEST_F(PrintFileTest, RefusalsCloseTheFileAndReturnToTheSettingsFolder) {
         {"negative layers", [](PrintParameter& p) { p.layer_count = -1; }, {}, 0},
         {"NaN", [nan](PrintParameter& p) { p.lift_speed1 = nan; }, {}, 0},
         {"infinity", [inf](PrintParameter& p) { p.burnin_range = -inf; }, {}, 0},
-        // Values that would drive the machine outside its envelope.
+        // Outside the machine's envelope (each limit has its own test there).
         {"below home", [](PrintParameter& p) { p.ZThick = -0.5f; }, {}, 0},
-        {"metre lift",
-         [](PrintParameter& p) {
-             p.lift_distance1 = 1000;
-             p.lift_speed1 = 3e38f;
-         },
-         {},
-         0},
-        {"day-long exposure", [](PrintParameter& p) { p.curing_time = 1e9f; }, {}, 0},
-        {"16-bit layer count", [](PrintParameter& p) { p.layer_count = 65536; }, {}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -267,54 +256,6 @@ TEST_F(PrintFileTest, HeaderCheckAtPrintStart) {
     fs::remove(folder_ + "/part.pvk4k");
     EXPECT_EQ(printFileHeaderCheck(), PRINT_FILE_OPEN_ERROR);
     EXPECT_TRUE(inSettingsFolder());
-}
-
-// The layer coding on a real frame; each test owns one.
-class LayerCode : public ::testing::Test {
-  protected:
-    std::unique_ptr<uint8_t[]> frame{new uint8_t[FRAME_BYTES]()};
-    int decode(std::initializer_list<uint8_t> code) {
-        const std::vector<uint8_t> c(code);
-        return decodeLayer(c.data(), c.size(), frame.get());
-    }
-};
-
-TEST_F(LayerCode, RunsLandInReversedBytesAndCarryOver) {
-    ASSERT_EQ(decode({0x35, 0x32, 0xF3}), LAYER_DONE);
-    for (int i = 0; i < 27 * 3; ++i) ASSERT_EQ(frame[i], 0x33) << i;
-    EXPECT_EQ(frame[27 * 3 + 2], 0x33);
-    EXPECT_EQ(frame[27 * 3 + 1], 0xFF);
-    EXPECT_EQ(frame[27 * 3 + 0], 0xFF);
-    EXPECT_EQ(frame[28 * 3 + 2], 0xFF);
-    EXPECT_EQ(frame[28 * 3 + 1], 0x00);
-
-    // A lone 0x00 writes nothing; a leading zero digit is a digit.
-    EXPECT_EQ(decode({0x00}), LAYER_DONE);
-    EXPECT_EQ(frame[0], 0x33);
-    EXPECT_EQ(decode({0x70, 0x71}), LAYER_DONE);
-    EXPECT_EQ(frame[2], 0x77);
-    EXPECT_EQ(frame[1], 0x33);  // the rest keeps the previous layer
-}
-
-TEST_F(LayerCode, EncodingIsShortestAndDecodesBack) {
-    // Runs of every length class, levels changing and repeating.
-    std::vector<uint8_t> levels;
-    const size_t lengths[] = {1, 15, 16, 255, 256, 4095, 70000, 3, 1000000};
-    for (size_t i = 0; i < std::size(lengths); ++i) {
-        levels.insert(levels.end(), lengths[i], static_cast<uint8_t>((i * 5) % 16));
-    }
-    levels.resize(FRAME_BYTES, 0);
-    const std::vector<uint8_t> code = encodeLayer(levels.data(), levels.size());
-    // 1 + 1 + 2 + 2 + 3 + 3 + 5 + 1 + 5 digits, then the zero run to the end.
-    const uint64_t rest = FRAME_BYTES - 1000000 - 70000 - 4095 - 256 - 255 - 16 - 15 - 1 - 3;
-    EXPECT_EQ(code.size(), 23u + 7u) << rest;
-    ASSERT_EQ(decodeLayer(code.data(), code.size(), frame.get()), LAYER_DONE);
-    for (size_t i = 0; i < FRAME_BYTES; i += 997) {
-        ASSERT_EQ(frame[i / 3 * 3 + 2 - i % 3], levels[i] * 17) << i;
-    }
-    EXPECT_EQ(greyLevel(0x88), 8);
-    EXPECT_EQ(greyLevel(9), 1);
-    EXPECT_EQ(greyLevel(8), 0);
 }
 
 }  // namespace

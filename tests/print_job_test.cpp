@@ -92,6 +92,9 @@ TEST_F(MaskTest, LayerRecordsAreCheckedBeforeTheyAreRead) {
     EXPECT_EQ(Read2KDisplayData(fp), LAYER_COUNT_UNREADABLE);
     EXPECT_EQ(Read2KDisplayData(fp), LAYER_COUNT_UNREADABLE);  // nothing left
     fclose(fp);
+    // A count beyond any frame, whatever the buffer would take (nothing more
+    // of the file is there to read).
+    display_2K_capacity = UINT32_MAX;
     const uint32_t tooBig[] = {FRAME_BYTES};
     fp = tmpfile();
     fwrite(tooBig, 4, 1, fp);

@@ -82,9 +82,6 @@ TEST(SafetyEnvelope, JudgesTheValuesAJobRunsWith) {
     EXPECT_STREQ(v.reason,
                  "print file refused: lift_speed2 2000 mm/min above the fastest feed of 1000 "
                  "mm/min");
-    f = PrintFileBuilder{};
-    f.p.ZThick = -0.5f;
-    EXPECT_FALSE(judgePrintParameters(f.p).inside);
     // Lines at the envelope's corners fit; a distance below a micrometre's
     // half is no move at all in the line.
     char line[kLineSize];
@@ -110,13 +107,6 @@ class SequencerGuard : public SerialFixture {
         clearCurrentButton();
         setPrintStatus(0);
         SerialFixture::TearDown();
-    }
-    std::vector<std::string> sentSince(uint64_t mark) const {
-        std::vector<std::string> out;
-        for (const sim::TraceLine& l : trace_.since(mark)) {
-            if (l.dir == '>') out.push_back(l.text);
-        }
-        return out;
     }
 };
 

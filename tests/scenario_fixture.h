@@ -40,6 +40,7 @@ class SimScenario : public ::testing::Test {
 
     void TearDown() override {
         if (sim_.running()) {
+            EXPECT_FALSE(fs::is_empty(dir_)) << "printer-sim made no sandbox in its TMPDIR";
             // Whatever the scenario did, the machine stayed inside its envelope.
             const json board = get("/api/board");
             EXPECT_GE(board["z_lowest"].get<double>(), -1e-6);
@@ -102,9 +103,24 @@ class SimScenario : public ::testing::Test {
         return res ? json::parse(res->body, nullptr, false) : json();
     }
 
-    int post(const std::string& body) {
-        auto res = client_->Post("/api/board", body, "application/json");
+    // A POST to `path`; the status, or -1.
+    int post(const std::string& body, const std::string& path = "/api/board") {
+        auto res = client_->Post(path, body, "application/json");
         return res ? res->status : -1;
+    }
+    // Asks for a print of `name` as the development hook does; the status.
+    int print(const std::string& name) { return post(json{{"file", name}}.dump(), "/api/print"); }
+    void insertStick(const fs::path& dir, bool unmountable = false) {
+        const json body{{"dir", dir.string()}, {"unmountable", unmountable}};
+        ASSERT_EQ(post(body.dump(), "/api/usb/insert"), 200);
+    }
+    void pullStick() { ASSERT_EQ(post("", "/api/usb/remove"), 200); }
+    // The firmware's log lines from `since` on.
+    std::vector<std::string> logSince(uint64_t since) {
+        std::vector<std::string> out;
+        const json log = get("/api/log?since=" + std::to_string(since));
+        for (const json& l : log["lines"]) out.push_back(l["text"]);
+        return out;
     }
 
     // The G-code trace from `since` on, once `done` holds for it (looked at
@@ -250,21 +266,25 @@ class SimScenario : public ::testing::Test {
         return out;
     }
 
-    // True when every byte of the mask is `value`.
-    bool maskAll(uint8_t value) {
-        auto res = client_->Get("/api/mask.png?scale=16");
-        if (!res || res->status != 200) return false;
+    // The picture at `path` as RGB bytes; empty when there is none.
+    std::vector<uint8_t> pictureRgb(const std::string& path) {
+        auto res = client_->Get(path);
+        if (!res || res->status != 200) return {};
         png_image image{};
         image.version = PNG_IMAGE_VERSION;
-        if (!png_image_begin_read_from_memory(&image, res->body.data(), res->body.size())) {
-            return false;
-        }
+        if (!png_image_begin_read_from_memory(&image, res->body.data(), res->body.size()))
+            return {};
         image.format = PNG_FORMAT_RGB;
         std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
-        png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr);
-        return std::all_of(rgb.begin(), rgb.end(), [&](uint8_t v) { return v == value; });
+        if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return {};
+        return rgb;
     }
-    bool maskDark() { return maskAll(0); }
+    // True when every byte of the mask is 0.
+    bool maskDark() {
+        const std::vector<uint8_t> rgb = pictureRgb("/api/mask.png?scale=16");
+        return !rgb.empty() &&
+               std::all_of(rgb.begin(), rgb.end(), [](uint8_t v) { return v == 0; });
+    }
 
     std::vector<std::string> args_{"--no-stick"};  // more printer-sim options
     fs::path stick_;

@@ -26,10 +26,6 @@ class PrintScenario : public SimScenario {
         SimScenario::SetUp();
         expectStateWithin("usb_file_count", 4, 3000);
     }
-    int start(const std::string& name) {
-        auto res = client_->Post("/api/print", json{{"file", name}}.dump(), "application/json");
-        return res ? res->status : -1;
-    }
     void request(const char* what) {
         auto res =
             client_->Post("/api/print/request", json{{"request", what}}.dump(), "application/json");
@@ -42,7 +38,7 @@ class PrintScenario : public SimScenario {
 
 TEST_F(PrintScenario, AFinishedPrintSendsTheDescribedLinesAndLeavesTheMaskDark) {
     const uint64_t since = mark();
-    ASSERT_EQ(start("four.pvk4k"), 200);
+    ASSERT_EQ(print("four.pvk4k"), 200);
     awaitStatus(PRINT_END);
     const auto lines = jobLines(since);
     std::vector<std::string> want = {"M227",   "M220", "G21",  "G91",
@@ -76,7 +72,7 @@ TEST_F(PrintScenario, AFinishedPrintSendsTheDescribedLinesAndLeavesTheMaskDark) 
 }
 
 TEST_F(PrintScenario, PauseHoldsAfterTheLiftAndCancelWhilePausedSkipsTheMoveDown) {
-    ASSERT_EQ(start("long.pvk4k"), 200);
+    ASSERT_EQ(print("long.pvk4k"), 200);
     awaitLayer(2);
     request("pause");
     awaitStatus(PRINT_PAUSED);
@@ -111,7 +107,7 @@ TEST_F(PrintScenario, TemperatureErrorsTurnTheLightOffAndWaitForCancel) {
         SCOPED_TRACE(fault);
         ASSERT_EQ(post(R"({"temperature":30,"sensor_failure":false})"), 200);
         expectStateWithin("current_temperature", 30, 3000);
-        ASSERT_EQ(start("long.pvk4k"), 200);
+        ASSERT_EQ(print("long.pvk4k"), 200);
         awaitLayer(2);
         ASSERT_EQ(post(fault), 200);
         awaitStatus(PRINT_TEMP_ERROR);
@@ -128,16 +124,15 @@ TEST_F(PrintScenario, TemperatureErrorsTurnTheLightOffAndWaitForCancel) {
 }
 
 TEST_F(PrintScenario, APulledStickAndABadRecordAreDataErrors) {
-    ASSERT_EQ(start("bad.pvk4k"), 200);
+    ASSERT_EQ(print("bad.pvk4k"), 200);
     awaitStatus(PRINT_DATA_ERROR);
     EXPECT_EQ(get("/api/state")["current_layer"], 1);  // the second record is refused
     request("cancel");
     awaitStatus(PRINT_END);
 
-    ASSERT_EQ(start("long.pvk4k"), 200);
+    ASSERT_EQ(print("long.pvk4k"), 200);
     awaitLayer(2);
-    auto res = client_->Post("/api/usb/remove", "", "application/json");
-    ASSERT_TRUE(res && res->status == 200);
+    ASSERT_NO_FATAL_FAILURE(pullStick());
     awaitStatus(PRINT_DATA_ERROR);
     request("cancel");
     awaitStatus(PRINT_END);
@@ -145,7 +140,7 @@ TEST_F(PrintScenario, APulledStickAndABadRecordAreDataErrors) {
 
 TEST_F(PrintScenario, MaterialTestStepsTheBarsAndEstimates) {
     const uint64_t since = mark();
-    ASSERT_EQ(start("Velmor4Kprintmaterialtestfile.pvk4k"), 200);
+    ASSERT_EQ(print("Velmor4Kprintmaterialtestfile.pvk4k"), 200);
     awaitStatus(PRINT_END);
     const json state = get("/api/state");
     EXPECT_EQ(state["total_layer"], 3);

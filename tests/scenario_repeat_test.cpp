@@ -30,9 +30,7 @@ class RepeatScenario : public SimScenario {
     // (in the sandbox) and the layer buffer's heap address.
     std::vector<std::string> session() {
         std::vector<std::string> out;
-        auto res = client_->Post("/api/usb/insert", json{{"dir", stick_.string()}}.dump(),
-                                 "application/json");
-        EXPECT_TRUE(res && res->status == 200);
+        insertStick(stick_);
         awaitState("usb_file_count", 2, 150);
         openFile("job.pvk4k");
         startFromPreview();

@@ -44,10 +44,6 @@ class SafetyScenario : public SimScenario {
         ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 5, 150));
         passes(2);
     }
-    int start(const std::string& name) {
-        auto res = client_->Post("/api/print", json{{"file", name}}.dump(), "application/json");
-        return res ? res->status : -1;
-    }
     bool anyMotion(uint64_t since) {
         for (const auto& l : jobLines(since)) {
             if (l.second.rfind("G1", 0) == 0 || l.second.rfind("G0", 0) == 0) return true;
@@ -55,14 +51,8 @@ class SafetyScenario : public SimScenario {
         return false;
     }
     void pull() {
-        auto res = client_->Post("/api/usb/remove", "", "application/json");
-        ASSERT_TRUE(res && res->status == 200);
+        ASSERT_NO_FATAL_FAILURE(pullStick());
         ASSERT_NO_FATAL_FAILURE(awaitState("s_isMounted", 0, 150));
-    }
-    void insert(const fs::path& dir, bool unmountable = false) {
-        const json body{{"dir", dir.string()}, {"unmountable", unmountable}};
-        auto res = client_->Post("/api/usb/insert", body.dump(), "application/json");
-        ASSERT_TRUE(res && res->status == 200) << (res ? res->body : "");
     }
 };
 
@@ -80,10 +70,7 @@ TEST_F(SafetyScenario, FilesThatWouldLeaveTheEnvelopeAreRefusedAtThePreview) {
     EXPECT_EQ(state()["print_status"], 0);
     // Each refusal names its field.
     std::string logged;
-    const json lines = get("/api/log?since=" + std::to_string(log))["lines"];
-    for (const json& l : lines) {
-        logged += l["text"].get<std::string>() + "\n";
-    }
+    for (const std::string& l : logSince(log)) logged += l + "\n";
     for (const char* field :
          {"ZThick -0.5", "lift_distance1 1000", "curing_time 1e+09", "layer_count 65536"}) {
         EXPECT_NE(logged.find(std::string("print file refused: ") + field), std::string::npos)
@@ -128,7 +115,7 @@ TEST_F(SafetyScenario, ASaveAfterTheStickWasSwappedWritesNothingAnywhere) {
     ASSERT_NO_FATAL_FAILURE(openFile("job.pvk4k"));
     ASSERT_NO_FATAL_FAILURE(editCuringTime(2, 255, false));  // save, asking to confirm
     ASSERT_NO_FATAL_FAILURE(pull());
-    ASSERT_NO_FATAL_FAILURE(insert(other));
+    ASSERT_NO_FATAL_FAILURE(insertStick(other));
     ASSERT_NO_FATAL_FAILURE(awaitState("s_isMounted", 1, 150));
     press(pic_parametersaveyes);
     ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_HOME));  // as the preview does
@@ -141,7 +128,7 @@ TEST_F(SafetyScenario, TheListShowsOnlyNamesOnTheStickAndAnUnmountableStickIsNot
     // A name the list cannot hold: neither listed nor counted.
     ASSERT_NO_FATAL_FAILURE(pull());
     put(std::string(130, 'n') + ".pvk4k", PrintFileBuilder::quick(1).bytes());
-    ASSERT_NO_FATAL_FAILURE(insert(stick_));
+    ASSERT_NO_FATAL_FAILURE(insertStick(stick_));
     ASSERT_NO_FATAL_FAILURE(awaitState("s_isMounted", 1, 150));
     passes(2);
     EXPECT_EQ(state()["usb_file_count"], 5);
@@ -149,7 +136,7 @@ TEST_F(SafetyScenario, TheListShowsOnlyNamesOnTheStickAndAnUnmountableStickIsNot
     for (const json& n : names) EXPECT_TRUE(fs::exists(stick_ / "pravik3d" / n.get<std::string>()));
 
     ASSERT_NO_FATAL_FAILURE(pull());
-    ASSERT_NO_FATAL_FAILURE(insert(stick_, true));
+    ASSERT_NO_FATAL_FAILURE(insertStick(stick_, true));
     ASSERT_NO_FATAL_FAILURE(awaitState("s_ishotplug", 0, 150));  // the attempt was made
     passes(60);
     EXPECT_EQ(state()["s_isMounted"], 0);
@@ -164,7 +151,7 @@ TEST_F(SafetyScenario, TheCountDownOfAVeryLongPrintShowsItsTrueHours) {
     f.layers.assign(65535, {0x00});
     ASSERT_NO_FATAL_FAILURE(pull());
     put("long.pvk4k", f.bytes());
-    ASSERT_NO_FATAL_FAILURE(insert(stick_));
+    ASSERT_NO_FATAL_FAILURE(insertStick(stick_));
     ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 6, 150));
     ASSERT_NO_FATAL_FAILURE(openFile("long.pvk4k"));
     startFromPreview();

@@ -1,19 +1,12 @@
+// printer-sim from power-on: the demo stick, the fan and the status polls,
+// a stick coming and going, the first picture, the touch calibration.
 #include <gtest/gtest.h>
-#include <httplib.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <png.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "assets/pictures.h"
@@ -60,22 +53,16 @@ TEST_F(StartupScenario, FanFirstThenAStatusQueryEverySecond) {
 }
 
 TEST_F(StartupScenario, StickIsMountedAndListedThenUnmountedLazily) {
-    std::string templ = (fs::temp_directory_path() / "stick-XXXXXX").string();
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    const fs::path stick = templ;
-    fs::create_directories(stick / "pravik3d");
-    for (const char* n : {"one.pvk4k", "two.pvk4k"}) std::ofstream(stick / "pravik3d" / n) << "x";
-    auto res =
-        client_->Post("/api/usb/insert", json{{"dir", stick.string()}}.dump(), "application/json");
-    ASSERT_TRUE(res && res->status == 200);
+    makeStick();  // printer-sim is up already: inserted below
+    for (const char* n : {"one.pvk4k", "two.pvk4k"}) put(n, "x");
+    ASSERT_NO_FATAL_FAILURE(insertStick(stick_));
     expectStateWithin("s_isMounted", 1, 2000);
     expectStateWithin("usb_file_count", 2, 2000);
     EXPECT_EQ(get("/api/state")["file_name_list"].size(), 2u);
     EXPECT_TRUE(get("/api/board")["usb"]["read_only"].get<bool>());
 
     const uint64_t mark = get("/api/log")["next"];
-    res = client_->Post("/api/usb/remove", "", "application/json");
-    ASSERT_TRUE(res && res->status == 200);
+    ASSERT_NO_FATAL_FAILURE(pullStick());
     auto logged = [&](const std::string& text) {
         for (int i = 0; i < 1500; ++i, nap()) {
             const json log = get("/api/log?since=" + std::to_string(mark));
@@ -91,37 +78,6 @@ TEST_F(StartupScenario, StickIsMountedAndListedThenUnmountedLazily) {
     EXPECT_GE(unmounted, out);
     EXPECT_LE(unmounted - out, 2000);  // the next 50-pass step
     expectStateWithin("s_isMounted", 0, 2000);
-    fs::remove_all(stick);
-}
-
-TEST_F(StartupScenario, TermEndsCleanlyAndRemovesTheSandboxItMade) {
-    std::vector<fs::path> made{fs::directory_iterator(dir_), {}};
-    ASSERT_EQ(made.size(), 1u);
-    EXPECT_TRUE(fs::is_directory(made[0] / "dev"));
-    EXPECT_EQ(stop(), 0);
-    EXPECT_TRUE(fs::is_empty(dir_));
-}
-
-}  // namespace
-
-namespace {
-
-// The panel as the display chip model holds it, back in RGB565.
-std::vector<uint16_t> panelPixels(httplib::Client& client) {
-    auto res = client.Get("/api/panel.png");
-    std::vector<uint16_t> out;
-    if (!res || res->status != 200) return out;
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, res->body.data(), res->body.size())) return out;
-    image.format = PNG_FORMAT_RGB;
-    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return out;
-    for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
-        out.push_back(
-            static_cast<uint16_t>((rgb[i] >> 3) << 11 | (rgb[i + 1] >> 2) << 5 | rgb[i + 2] >> 3));
-    }
-    return out;
 }
 
 std::vector<uint16_t> picturePixels(const unsigned char* picture) {
@@ -132,17 +88,31 @@ std::vector<uint16_t> picturePixels(const unsigned char* picture) {
     return out;
 }
 
-TEST_F(StartupScenario, PanelShowsTheGreyHomePictureAfterStartUp) {
+class PanelScenario : public SimScenario {
+  protected:
+    // The panel as the display chip model holds it, back in RGB565.
+    std::vector<uint16_t> panelPixels() {
+        const std::vector<uint8_t> rgb = pictureRgb("/api/panel.png");
+        std::vector<uint16_t> out;
+        for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+            out.push_back(static_cast<uint16_t>((rgb[i] >> 3) << 11 | (rgb[i + 1] >> 2) << 5 |
+                                                rgb[i + 2] >> 3));
+        }
+        return out;
+    }
+};
+
+TEST_F(PanelScenario, PanelShowsTheGreyHomePictureAfterStartUp) {
     // The picture is pushed before the fan command goes out.
     traceWhen([](const json& l) { return !l.empty(); });
-    EXPECT_EQ(panelPixels(*client_), picturePixels(gImage_homegray));
+    EXPECT_EQ(panelPixels(), picturePixels(gImage_homegray));
 }
 
-class CalibrationScenario : public StartupScenario {
+class CalibrationScenario : public PanelScenario {
   protected:
     void SetUp() override {
         args_ = {"--uncalibrated", "--no-stick"};
-        StartupScenario::SetUp();
+        PanelScenario::SetUp();
     }
     void touch(int x, int y) {
         const std::string body =
@@ -160,11 +130,11 @@ class CalibrationScenario : public StartupScenario {
 
 TEST_F(CalibrationScenario, FourTargetsCalibrateAndTouchesThenConvertToTheirPixel) {
     // The first target is a red cross-hair at (50, 50) on white.
-    std::vector<uint16_t> panel = panelPixels(*client_);
+    std::vector<uint16_t> panel = panelPixels();
     for (int i = 0; i < 500 && (panel.size() != 320u * 240u || panel[50 * 320 + 40] != 0xF800);
          ++i) {
         nap();
-        panel = panelPixels(*client_);
+        panel = panelPixels();
     }
     ASSERT_EQ(panel.size(), 320u * 240u);
     EXPECT_EQ(panel[50 * 320 + 40], 0xF800);
@@ -175,7 +145,7 @@ TEST_F(CalibrationScenario, FourTargetsCalibrateAndTouchesThenConvertToTheirPixe
     const std::pair<int, int> targets[4] = {{50, 50}, {269, 50}, {50, 189}, {269, 189}};
     for (int t = 0; t < 4; ++t) {
         auto shown = [&] {
-            const std::vector<uint16_t> p = panelPixels(*client_);
+            const std::vector<uint16_t> p = panelPixels();
             if (p.size() != 320u * 240u) return false;
             if (t == 3) return p[189 * 320 + 259] == 0xFFFF;
             return p[targets[t + 1].second * 320 + targets[t + 1].first - 10] == 0xF800;

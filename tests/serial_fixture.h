@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "link/serial.h"
 #include "motion_board.h"
@@ -68,6 +69,15 @@ class SerialFixture : public SandboxTest {
     sim::MotionBoard& startBoard() {
         board_.start(pty_.master);
         return board_;
+    }
+    // The lines the firmware sent from trace mark `since` on. The board traces
+    // a line before it answers, so every finished exchange is in here.
+    std::vector<std::string> sentSince(uint64_t since = 0) const {
+        std::vector<std::string> out;
+        for (const sim::TraceLine& l : trace_.since(since)) {
+            if (l.dir == '>') out.push_back(l.text);
+        }
+        return out;
     }
 
     sim::Pty pty_;

@@ -35,13 +35,7 @@ class WindowTest : public SerialFixture {
         file_information.light_on = 0;
         SerialFixture::TearDown();
     }
-    std::vector<std::string> sent() const {
-        std::vector<std::string> out;
-        for (const sim::TraceLine& l : trace_.since(mark_)) {
-            if (l.dir == '>') out.push_back(l.text);
-        }
-        return out;
-    }
+    std::vector<std::string> sent() const { return sentSince(mark_); }
     void markTrace() { mark_ = trace_.nextSeq(); }
     void file(const std::string& path, const std::string& text) const {
         std::ofstream(root_ + path, std::ios::binary) << text;
@@ -82,17 +76,15 @@ TEST_F(WindowTest, StoredIntensityPrefersAValidVolatileSettingAndDefaultsTo250) 
 TEST_F(WindowTest, IntensityStepsWrapInTheAdjustmentAndClampInTheDialog) {
     file_information.light_on = 1;
     current_window_ID = INDEX_WINDOW_LEDPWM;
-    const std::pair<uint16_t, int> plus[] = {{245, 250}, {250, 0}};
-    for (const auto& [from, to] : plus) {
-        ledSoftPwm = from;
-        scanWindowLEDPwm(100, 55);
-        EXPECT_EQ(ledSoftPwm, to);
-    }
-    const std::pair<uint16_t, int> minus[] = {{0, 250}, {5, 0}};
-    for (const auto& [from, to] : minus) {
-        ledSoftPwm = from;
-        scanWindowLEDPwm(100, 140);
-        EXPECT_EQ(ledSoftPwm, to);
+    // Plus (y 55) and minus (y 140) wrap round at either end.
+    const struct {
+        uint16_t y, from;
+        int to;
+    } wraps[] = {{55, 245, 250}, {55, 250, 0}, {140, 0, 250}, {140, 5, 0}};
+    for (const auto& w : wraps) {
+        ledSoftPwm = w.from;
+        scanWindowLEDPwm(100, w.y);
+        EXPECT_EQ(ledSoftPwm, w.to) << w.from << " at y " << w.y;
     }
     EXPECT_EQ(sent().back(), "M106 S0");
 
