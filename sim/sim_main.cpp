@@ -36,6 +36,8 @@ struct Options {
     std::string stick;
     bool noStick = false;
     bool stickWriteBack = false;
+    bool noSerial = false;
+    bool noFrameBuffer = false;
     int touchNoise = 0;
 };
 
@@ -90,6 +92,11 @@ Options parseOptions(int argc, char** argv) {
                  "A stick is the folder itself, so a save on the panel changes it (default: a "
                  "copy in the sandbox)")
         ->excludes(noStick);
+    app.add_flag("--no-serial", o.noSerial,
+                 "No controller port (/dev/ttyS1 missing): the firmware runs without its board");
+    app.add_flag("--no-fb", o.noFrameBuffer,
+                 "No frame buffer (/dev/fb0 missing): the firmware halts at start-up with its "
+                 "drive-board error");
     app.add_option("--trace", o.trace,
                    "Write every line to and from the motion board to this file");
     app.set_version_flag("--version", "printer-sim " VELMOR_VERSION);
@@ -246,6 +253,7 @@ void platformStart(int argc, char** argv) {
     }
     root = std::filesystem::absolute(root).lexically_normal().string();
     if (!sim::makeSandbox(root, error)) fail(error);
+    if (o.noFrameBuffer) std::filesystem::remove(root + "/dev/fb0");
 #ifdef VELMOR_GBK16_FONT
     {  // The panel's GBK font from the build; without it the firmware runs on, no CJK text.
         std::error_code ignored;
@@ -265,7 +273,7 @@ void platformStart(int argc, char** argv) {
     g_world->stickDir = o.stick;
     if (!o.trace.empty() && !g_world->gcode.mirrorTo(o.trace)) fail("cannot write " + o.trace);
     if (!sim::openPty(g_pty)) fail("cannot open a pseudo-terminal");
-    if (!sim::linkSerial(root, g_pty.slaveName, error)) fail(error);
+    if (!o.noSerial && !sim::linkSerial(root, g_pty.slaveName, error)) fail(error);
     g_world->board.start(g_pty.master);
 
     if (!o.noServer) {

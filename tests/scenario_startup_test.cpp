@@ -185,3 +185,50 @@ TEST_F(CalibrationScenario, FourTargetsCalibrateAndTouchesThenConvertToTheirPixe
 }
 
 }  // namespace
+
+namespace {
+
+using namespace scenario;
+
+class StartupFaultScenario : public PanelScenario {
+  protected:
+    void SetUp() override {}  // each test starts its own
+    void launchWith(const char* fault) {
+        args_ = {"--no-stick", fault};
+        PanelScenario::SetUp();
+    }
+};
+
+TEST_F(StartupFaultScenario, WithoutTheFrameBufferTheFirmwareHaltsOnItsDriveBoardError) {
+    ASSERT_NO_FATAL_FAILURE(launchWith("--no-fb"));
+    const json s = run(3000);
+    EXPECT_EQ(s["main_loop_passes"], 0);
+    EXPECT_TRUE(get("/api/trace")["lines"].empty()) << "nothing is sent to the board";
+    // The error picture at (40, 40) on the panel.
+    const std::vector<uint16_t> panel = panelPixels(),
+                                error = picturePixels(gImage_driveboarderror);
+    ASSERT_EQ(panel.size(), 320u * 240);
+    size_t differ = 0;
+    for (size_t y = 0; y < 160; ++y) {
+        for (size_t x = 0; x < 240; ++x)
+            differ += panel[(40 + y) * 320 + 40 + x] != error[y * 240 + x];
+    }
+    EXPECT_EQ(differ, 0u);
+}
+
+TEST_F(StartupFaultScenario, WithoutTheControllerPortTheFirmwareRunsOnWithoutItsBoard) {
+    ASSERT_NO_FATAL_FAILURE(launchWith("--no-serial"));
+    const json s = run(3000);
+    EXPECT_GT(s["main_loop_passes"].get<int>(), 50);
+    EXPECT_FALSE(s["serial_port_open"].get<bool>());
+    EXPECT_EQ(get("/api/board")["lines_received"], 0);
+    const json lines = get("/api/log")["lines"];
+    bool logged = false;
+    for (const json& l : lines) {
+        logged |= l["text"].get<std::string>().rfind("Open Port Error:unable to open /dev/ttyS1: ",
+                                                     0) == 0;
+    }
+    EXPECT_TRUE(logged);
+}
+
+}  // namespace
