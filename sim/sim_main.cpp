@@ -130,7 +130,7 @@ ssize_t writeLog(void* cookie, const char* data, size_t size) {
     while ((eol = s.pending.find('\n')) != std::string::npos) {
         std::string line = s.pending.substr(0, eol);
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        s.log->add(' ', std::move(line));
+        s.log->add(' ', sim::logTextAsUtf8(line));
         s.pending.erase(0, eol + 1);
     }
     if (s.pending.size() > 4096) s.pending.clear();  // a line that never ends

@@ -1,5 +1,7 @@
 #include "trace.h"
 
+#include <iconv.h>
+
 #include "sim_platform.h"
 
 namespace sim {
@@ -40,6 +42,32 @@ std::vector<TraceLine> Trace::since(uint64_t since) const {
 uint64_t Trace::nextSeq() const {
     std::lock_guard<std::mutex> lock(lock_);
     return next_;
+}
+
+namespace {
+
+// `bytes` converted from `from` to UTF-8; false when they are not that.
+bool convert(const char* from, const std::string& bytes, std::string& out) {
+    iconv_t cd = iconv_open("UTF-8", from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    out.assign(bytes.size() * 2 + 4, '\0');
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    char* o = out.data();
+    size_t outLeft = out.size();
+    const bool ok = iconv(cd, &in, &inLeft, &o, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return ok;
+}
+
+}  // namespace
+
+std::string logTextAsUtf8(const std::string& bytes) {
+    std::string out;
+    if (convert("UTF-8", bytes, out)) return bytes;
+    if (convert("GB18030", bytes, out)) return out;
+    return bytes;
 }
 
 }  // namespace sim

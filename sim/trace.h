@@ -39,4 +39,8 @@ class Trace {
     FILE* mirror_ = nullptr;
 };
 
+// A line of the firmware's output as UTF-8: as it is when it is UTF-8,
+// else read as GB18030 (the panel's texts are GBK), else as it is.
+std::string logTextAsUtf8(const std::string& bytes);
+
 }  // namespace sim

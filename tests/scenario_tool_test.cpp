@@ -118,6 +118,20 @@ class StickScenario : public SimScenario {
     }
 };
 
+using LogScenario = SimScenario;
+
+TEST_F(LogScenario, TheLogIsUtf8AlsoForGbkNames) {
+    makeStick();
+    put("\xb3\xdd\xc2\xd6.pvk4k", PrintFileBuilder::quick(1).bytes());  // "gear" in GBK
+    args_ = {"--stick", stick_.string()};
+    ASSERT_NO_FATAL_FAILURE(restart());
+    ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 1, 150));
+    const json lines = get("/api/log")["lines"];
+    bool logged = false;
+    for (const json& l : lines) logged |= l["text"] == "start file_name_list[0]:齿轮.pvk4k";
+    EXPECT_TRUE(logged) << lines.dump();
+}
+
 TEST_F(StickScenario, AWriteToTheReadOnlyStickIsAFaultAndTheFolderStaysAsItWas) {
     const json usb = get("/api/board")["usb"];
     ASSERT_TRUE(usb["mounted"].get<bool>());
