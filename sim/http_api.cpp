@@ -14,6 +14,7 @@
 #include <optional>
 #include <thread>
 
+#include "api_requests.h"
 #include "app/global_data.h"
 #include "board_io.h"
 #include "link/serial.h"
@@ -179,56 +180,17 @@ void change(const std::function<void()>& what) {
     clock().inject(what);
 }
 
-// Applies a POST /api/board body; "" or what is wrong with it.
-std::string applyBoard(MotionBoard& board, const json& body) {
-    if (!body.is_object()) return "body must be a JSON object";
-    BoardFaults f = board.snapshot().faults;
-    std::optional<int> temperature;
-    for (const auto& [key, value] : body.items()) {
-        if (key == "temperature") {
-            if (!value.is_number_integer()) return "temperature must be an integer";
-            const auto t = value.get<int64_t>();
-            if (t < -32768 || t > 32767) return "temperature out of range";
-            temperature = static_cast<int>(t);
-        } else if (key == "silent" || key == "noisy" || key == "sensor_failure") {
-            if (!value.is_boolean()) return key + " must be true or false";
-            (key == "silent"  ? f.silent
-             : key == "noisy" ? f.noisy
-                              : f.sensor_failure) = value.get<bool>();
-        } else if (key == "slow_ms") {
-            if (!value.is_number_integer() || value.get<int64_t>() < 0 ||
-                value.get<int64_t>() > 600000) {
-                return "slow_ms must be an integer from 0 to 600000";
-            }
-            f.slow_ms = value.get<int>();
-        } else {
-            return "unknown field " + key;
-        }
-    }
-    // Nothing applies unless the whole body is valid.
+// Applies a checked POST /api/board body, all of it at one instant.
+void applyBoard(MotionBoard& board, const api::BoardChange& c) {
     change([&] {
-        if (temperature) board.setTemperature(*temperature);
+        BoardFaults f = board.snapshot().faults;
+        if (c.silent) f.silent = *c.silent;
+        if (c.noisy) f.noisy = *c.noisy;
+        if (c.sensorFailure) f.sensor_failure = *c.sensorFailure;
+        if (c.slowMs) f.slow_ms = *c.slowMs;
+        if (c.temperature) board.setTemperature(*c.temperature);
         board.setFaults(f);
     });
-    return "";
-}
-
-// A panel pixel from a request body; false with `why` set when it is not one.
-bool panelPoint(const json& body, int& x, int& y, std::string& why) {
-    if (!body.is_object() || !body.contains("x") || !body.contains("y") ||
-        !body["x"].is_number_integer() || !body["y"].is_number_integer()) {
-        why = "x and y must be integers";
-        return false;
-    }
-    // Judged at full width: a narrowing first would take 2^32 + 100 as 100.
-    const int64_t px = body["x"].get<int64_t>(), py = body["y"].get<int64_t>();
-    if (px < 0 || px >= Ili9341Model::kWidth || py < 0 || py >= Ili9341Model::kHeight) {
-        why = "x must be 0..319 and y 0..239";
-        return false;
-    }
-    x = static_cast<int>(px);
-    y = static_cast<int>(py);
-    return true;
 }
 
 void setPen(bool down, int x, int y) {
@@ -319,10 +281,11 @@ struct HttpApi::Impl {
             reply(res, boardState(world.board.snapshot()));
         });
         post("/api/board", [this](const httplib::Request& req, httplib::Response& res) {
-            const json body = json::parse(req.body, nullptr, false);
-            if (body.is_discarded()) return badRequest(res, "body is not JSON");
-            const std::string error = applyBoard(world.board, body);
-            if (!error.empty()) return badRequest(res, error);
+            api::BoardChange c;
+            if (const std::string error = api::parseBoardChange(req.body, c); !error.empty()) {
+                return badRequest(res, error);
+            }
+            applyBoard(world.board, c);
             reply(res, boardState(world.board.snapshot()));
         });
         get("/api/trace", [this](const httplib::Request& req, httplib::Response& res) {
@@ -334,18 +297,11 @@ struct HttpApi::Impl {
                             "image/png");
         });
         post("/api/touch", [](const httplib::Request& req, httplib::Response& res) {
-            const json body = json::parse(req.body, nullptr, false);
-            int x = 0, y = 0;
-            std::string why;
-            if (!panelPoint(body, x, y, why)) return badRequest(res, why);
-            int ms = 100;
-            if (body.contains("ms")) {
-                if (!body["ms"].is_number_integer() || body["ms"].get<int64_t>() < 1 ||
-                    body["ms"].get<int64_t>() > 60000) {
-                    return badRequest(res, "ms must be an integer from 1 to 60000");
-                }
-                ms = body["ms"].get<int>();
+            api::Touch t;
+            if (const std::string error = api::parseTouch(req.body, t); !error.empty()) {
+                return badRequest(res, error);
             }
+            const int x = t.x, y = t.y, ms = t.ms;
             // Held for firmware time: the release is due `ms` after the press,
             // however long that takes in real time (also on a paused clock).
             int64_t releaseAt = 0;
@@ -360,36 +316,21 @@ struct HttpApi::Impl {
                             {"release_at_ms", (releaseAt - VirtualClock::kStartUs) / 1000}});
         });
         post("/api/pen", [](const httplib::Request& req, httplib::Response& res) {
-            const json body = json::parse(req.body, nullptr, false);
-            if (!body.is_object() || !body.contains("down") || !body["down"].is_boolean()) {
-                return badRequest(res, "down must be true or false");
+            api::Pen p;
+            if (const std::string error = api::parsePen(req.body, p); !error.empty()) {
+                return badRequest(res, error);
             }
-            const bool down = body["down"].get<bool>();
-            int x = 0, y = 0;
-            std::string why;
-            if (down && !panelPoint(body, x, y, why)) return badRequest(res, why);
-            change([&] { setPen(down, x, y); });
-            reply(res, json{{"down", down}});
+            change([&] { setPen(p.down, p.x, p.y); });
+            reply(res, json{{"down", p.down}});
         });
         post("/api/usb/insert", [this](const httplib::Request& req, httplib::Response& res) {
-            std::string dir = world.stickDir;
-            bool unmountable = false;
-            if (!req.body.empty()) {
-                const json body = json::parse(req.body, nullptr, false);
-                if (!body.is_object()) return badRequest(res, "body must be a JSON object");
-                if (body.contains("dir")) {
-                    if (!body["dir"].is_string()) return badRequest(res, "dir must be a string");
-                    dir = body["dir"].get<std::string>();
-                }
-                if (body.contains("unmountable")) {
-                    if (!body["unmountable"].is_boolean()) {
-                        return badRequest(res, "unmountable must be true or false");
-                    }
-                    unmountable = body["unmountable"].get<bool>();
-                }
+            api::Insert ins;
+            if (const std::string error = api::parseInsert(req.body, ins); !error.empty()) {
+                return badRequest(res, error);
             }
+            const std::string dir = ins.dir.value_or(world.stickDir);
+            const bool unmountable = ins.unmountable;
             if (dir.empty()) return badRequest(res, "no stick folder: give {\"dir\":...}");
-            if (dir[0] != '/') return badRequest(res, "dir must be an absolute path");
             std::string error;
             bool inserted = false;
             change([&] { inserted = usbStick().insert(dir, error, unmountable); });
@@ -404,13 +345,8 @@ struct HttpApi::Impl {
         get("/api/mask.png", [this](const httplib::Request& req, httplib::Response& res) {
             int scale = 8;
             if (req.has_param("scale")) {
-                const std::string v = req.get_param_value("scale");
-                char* end = nullptr;
-                const long n = strtol(v.c_str(), &end, 10);
-                if (v.empty() || *end != '\0' || n < 1 || n > 64) {
-                    return badRequest(res, "scale must be 1..64");
-                }
-                scale = static_cast<int>(n);
+                const std::string error = api::parseScale(req.get_param_value("scale"), scale);
+                if (!error.empty()) return badRequest(res, error);
             }
             int w = 0, h = 0;
             const std::vector<uint8_t> rgb = maskPreview(world.root, scale, w, h);
@@ -479,41 +415,18 @@ struct HttpApi::Impl {
             badRequest(res, "request must be pause, resume, temppause or cancel");
         });
         post("/api/run", [](const httplib::Request& req, httplib::Response& res) {
-            const json body = json::parse(req.body, nullptr, false);
-            if (!body.is_object()) return badRequest(res, "body must be a JSON object");
-            constexpr int64_t kMaxRunMs = 7LL * 24 * 3600 * 1000;  // a week of firmware time
-            const auto msField = [&](const char* key, int64_t& out) {
-                if (!body.contains(key)) return false;
-                const json& v = body[key];
-                if (!v.is_number_integer() || v.get<int64_t>() < 0 ||
-                    v.get<int64_t>() > kMaxRunMs) {
-                    out = -1;
-                    return true;
-                }
-                out = v.get<int64_t>();
-                return true;
-            };
-            int64_t ms = 0;
+            api::Run ask;
+            if (const std::string error = api::parseRun(req.body, ask); !error.empty()) {
+                return badRequest(res, error);
+            }
+            const int64_t ms = ask.ms;
             std::function<bool()> until;
-            if (body.contains("until")) {
-                const json& u = body["until"];
-                if (!u.is_object() || !u.contains("field") || !u["field"].is_string() ||
-                    !u.contains("equals")) {
-                    return badRequest(res, "until must be {\"field\":NAME,\"equals\":VALUE}");
-                }
-                const std::string field = u["field"];
+            if (!ask.field.empty()) {
                 const auto& fields = stateFields();
                 const auto f = std::find_if(fields.begin(), fields.end(),
-                                            [&](const Field& x) { return field == x.first; });
-                if (f == fields.end()) return badRequest(res, "no state field " + field);
-                if (!msField("limit_ms", ms) || ms < 0) {
-                    return badRequest(res, "limit_ms must be an integer from 0 to 604800000");
-                }
-                until = [read = f->second, want = u["equals"]] { return read() == want; };
-            } else if (!msField("ms", ms) || ms < 0) {
-                return badRequest(res,
-                                  "give {\"ms\":N} or {\"until\":...,\"limit_ms\":N}, "
-                                  "N from 0 to 604800000");
+                                            [&](const Field& x) { return ask.field == x.first; });
+                if (f == fields.end()) return badRequest(res, "no state field " + ask.field);
+                until = [read = f->second, want = ask.equals] { return read() == want; };
             }
             const int64_t from = nowMs();
             const RunResult r = clock().run(ms * 1000, until);
@@ -524,28 +437,13 @@ struct HttpApi::Impl {
         get("/api/clock",
             [](const httplib::Request&, httplib::Response& res) { reply(res, clockState()); });
         post("/api/clock", [](const httplib::Request& req, httplib::Response& res) {
-            const json body = json::parse(req.body, nullptr, false);
-            if (!body.is_object()) return badRequest(res, "body must be a JSON object");
-            ClockSettings c = clock().settings();
-            for (const auto& [key, value] : body.items()) {
-                if (key == "speed") {
-                    if (value == "max") {
-                        c.speed = 0;
-                    } else if (value.is_number() && value.get<double>() >= 0.01 &&
-                               value.get<double>() <= 1e6) {
-                        c.speed = value.get<double>();
-                    } else {
-                        return badRequest(res,
-                                          "speed must be a number from 0.01 to 1000000 or "
-                                          "\"max\"");
-                    }
-                } else if (key == "paused") {
-                    if (!value.is_boolean()) return badRequest(res, "paused must be true or false");
-                    c.paused = value.get<bool>();
-                } else {
-                    return badRequest(res, "unknown field " + key);
-                }
+            api::ClockChange change;
+            if (const std::string error = api::parseClock(req.body, change); !error.empty()) {
+                return badRequest(res, error);
             }
+            ClockSettings c = clock().settings();
+            if (change.speed) c.speed = *change.speed;
+            if (change.paused) c.paused = *change.paused;
             clock().configure(c);
             reply(res, clockState());
         });

@@ -1,0 +1,104 @@
+// The control API's request bodies on any bytes: a parser either refuses the
+// body or yields values inside the machine's ranges, and what it yields,
+// written back as a body, reads the same again.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "api_requests.h"
+
+namespace {
+
+using nlohmann::json;
+using namespace sim::api;
+
+void require(bool ok) {
+    if (!ok) abort();
+}
+
+void touch(const std::string& body) {
+    Touch t;
+    if (!parseTouch(body, t).empty()) return;
+    require(t.x >= 0 && t.x < kPanelWidth && t.y >= 0 && t.y < kPanelHeight);
+    require(t.ms >= 1 && t.ms <= kTouchMsMax);
+    Touch again;
+    require(parseTouch(json{{"x", t.x}, {"y", t.y}, {"ms", t.ms}}.dump(), again).empty());
+    require(again.x == t.x && again.y == t.y && again.ms == t.ms);
+}
+
+void pen(const std::string& body) {
+    Pen p;
+    if (!parsePen(body, p).empty()) return;
+    if (p.down) require(p.x >= 0 && p.x < kPanelWidth && p.y >= 0 && p.y < kPanelHeight);
+}
+
+void board(const std::string& body) {
+    BoardChange c;
+    if (!parseBoardChange(body, c).empty()) return;
+    if (c.temperature) require(*c.temperature >= -32768 && *c.temperature <= 32767);
+    if (c.slowMs) require(*c.slowMs >= 0 && *c.slowMs <= kSlowMsMax);
+    json back = json::object();
+    if (c.temperature) back["temperature"] = *c.temperature;
+    if (c.slowMs) back["slow_ms"] = *c.slowMs;
+    if (c.silent) back["silent"] = *c.silent;
+    BoardChange again;
+    require(parseBoardChange(back.dump(), again).empty());
+    require(again.temperature == c.temperature && again.slowMs == c.slowMs &&
+            again.silent == c.silent);
+}
+
+void insert(const std::string& body) {
+    Insert i;
+    if (!parseInsert(body, i).empty()) return;
+    if (i.dir) {
+        require(!i.dir->empty() && (*i.dir)[0] == '/');
+        require(i.dir->find('\0') == std::string::npos);
+    }
+}
+
+void run(const std::string& body) {
+    Run r;
+    if (!parseRun(body, r).empty()) return;
+    require(r.ms >= 0 && r.ms <= kRunMsMax);
+    const bool until = json::parse(body, nullptr, false).contains("until");
+    require(until == !r.field.empty());
+}
+
+void clock(const std::string& body) {
+    ClockChange c;
+    if (!parseClock(body, c).empty()) return;
+    if (c.speed) {
+        require(std::isfinite(*c.speed));
+        require(*c.speed == 0 || (*c.speed >= kSpeedMin && *c.speed <= kSpeedMax));
+    }
+}
+
+void scale(const std::string& text) {
+    int s = 0;
+    if (!parseScale(text, s).empty()) return;
+    require(s >= 1 && s <= 64);
+    // What strtol skips: leading white space, a plus sign, leading zeros.
+    size_t at = text.find_first_not_of(" \t\n\v\f\r");
+    if (at != std::string::npos && text[at] == '+') ++at;
+    at = text.find_first_not_of('0', at);
+    require(at != std::string::npos && text.substr(at) == std::to_string(s));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
+    switch (data[0] % 7) {
+        case 0: touch(body); break;
+        case 1: pen(body); break;
+        case 2: board(body); break;
+        case 3: insert(body); break;
+        case 4: run(body); break;
+        case 5: clock(body); break;
+        default: scale(body); break;
+    }
+    return 0;
+}

@@ -1,0 +1,179 @@
+#include "api_requests.h"
+
+#include <cstdlib>
+
+namespace sim::api {
+namespace {
+
+using nlohmann::json;
+
+json parseObject(const std::string& body, std::string& error) {
+    json j = json::parse(body, nullptr, false);
+    if (!j.is_object()) error = "body must be a JSON object";
+    return j;
+}
+
+// An integer field within lo..hi, judged at full width before narrowing.
+bool integer(const json& v, int64_t lo, int64_t hi, int64_t& out) {
+    if (!v.is_number_integer()) return false;
+    if (v.is_number_unsigned()) {
+        if (v.get<uint64_t>() > static_cast<uint64_t>(hi)) return false;
+        out = static_cast<int64_t>(v.get<uint64_t>());
+        return out >= lo;
+    }
+    out = v.get<int64_t>();
+    return out >= lo && out <= hi;
+}
+
+std::string panelPoint(const json& body, int& x, int& y) {
+    int64_t px = 0, py = 0;
+    if (!body.contains("x") || !body.contains("y") || !integer(body["x"], 0, kPanelWidth - 1, px) ||
+        !integer(body["y"], 0, kPanelHeight - 1, py)) {
+        return "x must be an integer 0..319 and y 0..239";
+    }
+    x = static_cast<int>(px);
+    y = static_cast<int>(py);
+    return "";
+}
+
+}  // namespace
+
+std::string parseTouch(const std::string& body, Touch& out) {
+    std::string error;
+    const json j = parseObject(body, error);
+    if (!error.empty()) return error;
+    Touch t;
+    if (error = panelPoint(j, t.x, t.y); !error.empty()) return error;
+    if (j.contains("ms")) {
+        int64_t ms = 0;
+        if (!integer(j["ms"], 1, kTouchMsMax, ms)) return "ms must be an integer from 1 to 60000";
+        t.ms = static_cast<int>(ms);
+    }
+    out = t;
+    return "";
+}
+
+std::string parsePen(const std::string& body, Pen& out) {
+    std::string error;
+    const json j = parseObject(body, error);
+    if (!error.empty()) return error;
+    if (!j.contains("down") || !j["down"].is_boolean()) return "down must be true or false";
+    Pen p;
+    p.down = j["down"].get<bool>();
+    if (p.down) {
+        if (error = panelPoint(j, p.x, p.y); !error.empty()) return error;
+    }
+    out = p;
+    return "";
+}
+
+std::string parseBoardChange(const std::string& body, BoardChange& out) {
+    std::string error;
+    const json j = parseObject(body, error);
+    if (!error.empty()) return error;
+    BoardChange c;
+    for (const auto& [key, value] : j.items()) {
+        int64_t n = 0;
+        if (key == "temperature") {
+            if (!integer(value, -32768, 32767, n))
+                return "temperature must be an integer of 16 bits";
+            c.temperature = static_cast<int>(n);
+        } else if (key == "silent" || key == "noisy" || key == "sensor_failure") {
+            if (!value.is_boolean()) return key + " must be true or false";
+            (key == "silent"  ? c.silent
+             : key == "noisy" ? c.noisy
+                              : c.sensorFailure) = value.get<bool>();
+        } else if (key == "slow_ms") {
+            if (!integer(value, 0, kSlowMsMax, n))
+                return "slow_ms must be an integer from 0 to 600000";
+            c.slowMs = static_cast<int>(n);
+        } else {
+            return "unknown field " + key;
+        }
+    }
+    out = c;
+    return "";
+}
+
+std::string parseInsert(const std::string& body, Insert& out) {
+    Insert ins;
+    if (!body.empty()) {
+        std::string error;
+        const json j = parseObject(body, error);
+        if (!error.empty()) return error;
+        if (j.contains("dir")) {
+            if (!j["dir"].is_string()) return "dir must be a string";
+            ins.dir = j["dir"].get<std::string>();
+            if (ins.dir->empty() || (*ins.dir)[0] != '/') return "dir must be an absolute path";
+            if (ins.dir->find('\0') != std::string::npos) return "dir holds a NUL byte";
+        }
+        if (j.contains("unmountable")) {
+            if (!j["unmountable"].is_boolean()) return "unmountable must be true or false";
+            ins.unmountable = j["unmountable"].get<bool>();
+        }
+    }
+    out = ins;
+    return "";
+}
+
+std::string parseRun(const std::string& body, Run& out) {
+    std::string error;
+    const json j = parseObject(body, error);
+    if (!error.empty()) return error;
+    Run r;
+    if (j.contains("until")) {
+        const json& u = j["until"];
+        if (!u.is_object() || !u.contains("field") || !u["field"].is_string() ||
+            !u.contains("equals")) {
+            return "until must be {\"field\":NAME,\"equals\":VALUE}";
+        }
+        if (!j.contains("limit_ms") || !integer(j["limit_ms"], 0, kRunMsMax, r.ms)) {
+            return "limit_ms must be an integer from 0 to 604800000";
+        }
+        r.field = u["field"].get<std::string>();
+        if (r.field.empty()) return "until needs a field name";
+        r.equals = u["equals"];
+    } else if (!j.contains("ms") || !integer(j["ms"], 0, kRunMsMax, r.ms)) {
+        return "give {\"ms\":N} or {\"until\":...,\"limit_ms\":N}, N from 0 to 604800000";
+    }
+    out = std::move(r);
+    return "";
+}
+
+std::string parseClock(const std::string& body, ClockChange& out) {
+    std::string error;
+    const json j = parseObject(body, error);
+    if (!error.empty()) return error;
+    ClockChange c;
+    for (const auto& [key, value] : j.items()) {
+        if (key == "speed") {
+            if (value == "max") {
+                c.speed = 0;
+            } else if (value.is_number() && value.get<double>() >= kSpeedMin &&
+                       value.get<double>() <= kSpeedMax) {
+                c.speed = value.get<double>();
+            } else {
+                return "speed must be a number from 0.01 to 1000000 or \"max\"";
+            }
+        } else if (key == "paused") {
+            if (!value.is_boolean()) return "paused must be true or false";
+            c.paused = value.get<bool>();
+        } else {
+            return "unknown field " + key;
+        }
+    }
+    out = c;
+    return "";
+}
+
+std::string parseScale(const std::string& text, int& out) {
+    char* end = nullptr;
+    const long n = strtol(text.c_str(), &end, 10);
+    if (text.empty() || end != text.c_str() + text.size() || n < 1 || n > 64) {
+        return "scale must be 1..64";
+    }
+    out = static_cast<int>(n);
+    return "";
+}
+
+}  // namespace sim::api
