@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             s.t_value != model.t || s.zmin_state != model.zmin || s.zmax_state != model.zmax) {
             __builtin_trap();
         }
-        const bool refused = model.temperature > 55 || model.temperature == -10;
+        const bool refused = model.temperature > 55 || model.temperature <= -10;
         if (checkTemperature() != (refused ? TEMPERATURE_REFUSED : 1)) __builtin_trap();
     });
     return 0;

@@ -5,6 +5,7 @@
 
 #include "link/command.h"
 #include "link/status.h"
+#include "print/print.h"
 
 namespace {
 
@@ -44,6 +45,16 @@ TEST(StatusReply, AReadingNoSixteenBitSensorGivesIsAFailedSensor) {
     }
     parse("ok 3300mv/0rpm/0rpm/-32768T/0 Zmin1 Zmax0");
     EXPECT_EQ(current_temperature, -32768);
+    // Colder than the board's failure value: an open or shorted sensor,
+    // under which an overheating panel would go unseen.
+    for (const char* reading : {"-32768", "-40", "-11"}) {
+        parse((std::string("ok 3300mv/0rpm/0rpm/") + reading + "T/0 Zmin1 Zmax0").c_str());
+        EXPECT_EQ(checkTemperature(), TEMPERATURE_REFUSED) << reading;
+        EXPECT_EQ(printTemperatureError(), 1) << reading;
+    }
+    parse("ok 3300mv/0rpm/0rpm/-9T/0 Zmin1 Zmax0");  // a cold room
+    EXPECT_EQ(checkTemperature(), 1);
+    EXPECT_EQ(printTemperatureError(), 0);
 }
 
 TEST(StatusReply, ShortOrOverfullReplyKeepsTheLastTemperature) {

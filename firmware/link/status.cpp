@@ -62,5 +62,5 @@ void checkM105cmd() {
 
 int checkTemperature() {
     const int16_t t = current_temperature;
-    return (t > 55 || t == TEMPERATURE_SENSOR_FAILED) ? TEMPERATURE_REFUSED : 1;
+    return (t > 55 || temperatureSensorFailed(t)) ? TEMPERATURE_REFUSED : 1;
 }

@@ -22,6 +22,11 @@ extern PrinterStatus pravik3dprinter;
 extern std::atomic<int16_t> current_temperature;
 
 constexpr int16_t TEMPERATURE_SENSOR_FAILED = -10;
+// The board's failure value, or colder than any working printer reads: an
+// open or shorted sensor, under which an overheating panel would go unseen.
+constexpr bool temperatureSensorFailed(int16_t t) {
+    return t <= TEMPERATURE_SENSOR_FAILED;
+}
 constexpr int TEMPERATURE_REFUSED = 8;
 
 // One poll: "M105" unless the printing window is shown, then the parse.

@@ -131,7 +131,7 @@ int checkPrintStatue() {
 
 int printTemperatureError() {
     const int16_t t = current_temperature;
-    return (t > 100 || t == TEMPERATURE_SENSOR_FAILED) ? 1 : 0;
+    return (t > 100 || temperatureSensorFailed(t)) ? 1 : 0;
 }
 
 int printingCheckUsbStatus() {
