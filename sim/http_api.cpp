@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -41,6 +43,44 @@ namespace {
 
 using nlohmann::json;
 
+// Names of the numbers a person reads off the state.
+const char* windowName(int id) {
+    static const char* const kNames[] = {
+        "home",     "file",        "preview", "preview more", "parameter edit", "parameter save",
+        "printing", "setting",     "move",    "UV light",     "UV intensity",   "UV intensity 2",
+        "about",    "information", "update",  "test"};
+    return id >= 0 && id < 16 ? kNames[id] : "?";
+}
+
+const char* printStatusName(int status) {
+    switch (status) {
+        case 0: return "idle";
+        case PRINT_PRE: return "preparing";
+        case PRINT_RUNNING: return "running";
+        case PRINT_TEMP_PAUSED: return "paused hot";
+        case PRINT_TEMP_PAUSING: return "pausing hot";
+        case PRINT_PAUSED: return "paused";
+        case PRINT_PAUSING: return "pausing";
+        case PRINT_CANCELED: return "cancelled";
+        case PRINT_FINISHED: return "finished";
+        case PRINT_END: return "ended";
+        case PRINT_DATA_ERROR: return "data error";
+        case PRINT_TEMP_ERROR: return "temperature error";
+        default: return "?";
+    }
+}
+
+const char* requestName(int button) {
+    switch (button) {
+        case rOPER_RESUME: return "resume";
+        case rOPER_PAUSE: return "pause";
+        case rOPER_TEMPPAUSE: return "temperature pause";
+        case rOPER_CANCEL: return "cancel";
+        case rOPER_NONE: return "none";
+        default: return "?";
+    }
+}
+
 // The fields of /api/state, each read on its own so that a run can wait for
 // one of them at every instant without building the rest.
 using Field = std::pair<const char*, json (*)()>;
@@ -49,12 +89,15 @@ const std::vector<Field>& stateFields() {
         {"sim_time_ms", [] { return json(nowMs()); }},
         {"main_loop_passes", [] { return json(main_loop_passes.load()); }},
         {"current_window_ID", [] { return json(current_window_ID.load()); }},
+        {"current_window_name", [] { return json(windowName(current_window_ID.load())); }},
         {"next_window_ID", [] { return json(next_window_ID.load()); }},
         {"change_window", [] { return json(change_window.load()); }},
         {"print_status", [] { return json(getPrintStatus()); }},
+        {"print_status_name", [] { return json(printStatusName(getPrintStatus())); }},
         {"is_printing_true", [] { return json(is_printing_true.load()); }},
         {"creat_print_pthread", [] { return json(creat_print_pthread.load()); }},
         {"current_button", [] { return json(getCurrentButton()); }},
+        {"current_button_name", [] { return json(requestName(getCurrentButton())); }},
         {"current_temperature", [] { return json(current_temperature.load()); }},
         {"checkTemperature", [] { return json(checkTemperature()); }},
         {"pravik3dprinter",
@@ -150,9 +193,12 @@ json boardState(const BoardSnapshot& s) {
     };
 }
 
-json traceLines(const Trace& trace, uint64_t since, bool gcode) {
+// The lines from `since` on, the last `limit` of them.
+json traceLines(const Trace& trace, uint64_t since, bool gcode, size_t limit = SIZE_MAX) {
     json lines = json::array();
-    for (const TraceLine& l : trace.since(since)) {
+    const std::vector<TraceLine> all = trace.since(since);
+    for (size_t i = all.size() > limit ? all.size() - limit : 0; i < all.size(); ++i) {
+        const TraceLine& l = all[i];
         json j{{"seq", l.seq}, {"t", l.t_ms}, {"text", l.text}};
         if (gcode) j["dir"] = l.dir == '>' ? "tx" : "rx";
         lines.push_back(std::move(j));
@@ -251,6 +297,55 @@ struct HttpApi::Impl {
             return Server::HandlerResponse::Handled;
         }
         return Server::HandlerResponse::Unhandled;
+    }
+
+    // Server-sent events: the page's whole view of the machine, at most
+    // kEventsPerSecond a second whatever the clock's speed, on at most
+    // kMaxStreams streams so the API stays answerable.
+    static constexpr int kEventsPerSecond = 5;
+    static constexpr int kMaxStreams = 4;
+    std::atomic<int> streams{0};
+    struct Cursor {
+        uint64_t trace, log, panel = ~0ULL;
+    };
+
+    void stream(httplib::Response& res) {
+        if (streams.fetch_add(1) >= kMaxStreams) {
+            streams.fetch_sub(1);
+            return reply(res, json{{"error", "too many event streams"}}, 503);
+        }
+        // A new stream starts with the last lines, not the whole history.
+        const uint64_t keep = 500;
+        const uint64_t t = world.gcode.nextSeq(), l = world.log.nextSeq();
+        auto cursor =
+            std::make_shared<Cursor>(Cursor{t > keep ? t - keep : 0, l > keep ? l - keep : 0});
+        res.set_header("Cache-Control", "no-store");
+        res.set_chunked_content_provider(
+            "text/event-stream",
+            [this, cursor](size_t, httplib::DataSink& sink) {
+                json event = snapshot(*cursor);
+                const std::string text =
+                    "data: " + event.dump(-1, ' ', false, json::error_handler_t::replace) + "\n\n";
+                if (!sink.write(text.data(), text.size())) return false;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1000 / kEventsPerSecond));
+                return true;
+            },
+            [this](bool) { streams.fetch_sub(1); });
+    }
+
+    json snapshot(Cursor& c) {
+        json e{{"state", firmwareState()},
+               {"board", boardState(world.board.snapshot())},
+               {"clock", clockState()}};
+        // However fast the clock runs, an event carries a bounded number of lines.
+        e["trace"] = traceLines(world.gcode, c.trace, true, 1000);
+        c.trace = e["trace"]["next"];
+        e["log"] = traceLines(world.log, c.log, false, 1000);
+        c.log = e["log"]["next"];
+        const uint64_t panel = panelChip().pixelsWritten();
+        e["panel_changed"] = panel != c.panel;
+        c.panel = panel;
+        return e;
     }
 
     explicit Impl(World& w) : world(w) {
@@ -447,6 +542,8 @@ struct HttpApi::Impl {
             clock().configure(c);
             reply(res, clockState());
         });
+        get("/api/events",
+            [this](const httplib::Request&, httplib::Response& res) { stream(res); });
         get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
             reply(res, traceLines(world.log, sinceParam(req), false));
         });

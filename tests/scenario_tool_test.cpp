@@ -1,5 +1,9 @@
 // printer-sim as a tool: its control server as a web page elsewhere, a
 // careless script or a broken client meets it; its print hook; its stick.
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "print_file_builder.h"
 #include "scenario_fixture.h"
 
@@ -61,6 +65,36 @@ TEST_F(HttpScenario, OversizedBodiesAndNumbersAreRefused) {
         EXPECT_EQ(res->status, 400) << res->body;
     }
     EXPECT_FALSE(state()["pen_down"].get<bool>());
+}
+
+TEST_F(HttpScenario, EventStreamsAreBoundedAndTheApiStaysAnswerable) {
+    std::atomic<bool> done{false};
+    std::atomic<int> open{0};
+    std::vector<std::thread> streams;
+    for (int i = 0; i < 4; ++i) {
+        streams.emplace_back([&] {
+            httplib::Client c("127.0.0.1", port_);
+            bool counted = false;
+            c.Get("/api/events", [&](const char* data, size_t n) {
+                const std::string chunk(data, n);
+                if (!counted && chunk.rfind("data: {", 0) == 0) {
+                    counted = true;
+                    ++open;
+                }
+                return !done;
+            });
+        });
+    }
+    while (open < 4) std::this_thread::yield();  // each has had its first event
+    auto res = client_->Get("/api/events");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 503);
+    res = client_->Get("/api/state");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(json::parse(res->body)["current_window_name"], "home");
+    done = true;
+    for (std::thread& t : streams) t.join();
 }
 
 class PrintHookScenario : public SimScenario {
