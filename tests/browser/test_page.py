@@ -108,6 +108,8 @@ class LoadTest(PageTest):
         # Time moves and the page follows it, with nothing wrong on the way.
         self.run_seen(2000)
         self.wait(lambda d: text(d, "#window").startswith("0 "), "#window to show home")
+        self.wait(lambda d: d.execute_script("return document.getElementById('panel').naturalWidth")
+                  == 320, "#panel to show the panel's picture")
         severe = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
         self.assertEqual(severe, [], "console errors")
 
@@ -154,7 +156,7 @@ class BoardTest(PageTest):
         temp.send_keys("61")
         self.driver.find_element(By.ID, "set-temp").click()
         self.wait(lambda d: self.sim.board()["temperature"] == 61, "the board's temperature 61")
-        self.wait(lambda d: "61" in text(d, "#board-temperature"),
+        self.wait(lambda d: text(d, "#board-temperature").startswith("61 "),
                   "#board-temperature to show 61")
 
         temp.clear()
