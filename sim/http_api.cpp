@@ -77,7 +77,7 @@ const char* requestName(int button) {
         case rOPER_TEMPPAUSE: return "temperature pause";
         case rOPER_CANCEL: return "cancel";
         case rOPER_NONE: return "none";
-        default: return "?";
+        default: return "";  // not a request: the slot's start value
     }
 }
 

@@ -3,34 +3,18 @@
 #include <png.h>
 
 namespace sim {
-namespace {
-void appendBytes(png_structp png, png_bytep data, png_size_t len) {
-    auto* out = static_cast<std::string*>(png_get_io_ptr(png));
-    out->append(reinterpret_cast<const char*>(data), len);
-}
-void noFlush(png_structp) {}
-}  // namespace
 
 std::string encodePng(const uint8_t* rgb, int width, int height) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (png == nullptr) return "";
-    png_infop info = png_create_info_struct(png);
-    std::string out;
-    if (info == nullptr || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
-        return "";
-    }
-    png_set_write_fn(png, &out, appendBytes, noFlush);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, 3);
-    png_write_info(png, info);
-    for (int y = 0; y < height; ++y) {
-        png_write_row(png, const_cast<png_bytep>(rgb + static_cast<size_t>(y) * width * 3));
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGB;
+    png_alloc_size_t size = 0;
+    if (!png_image_write_get_memory_size(image, size, 0, rgb, 0, nullptr)) return "";
+    std::string out(size, '\0');
+    if (!png_image_write_to_memory(&image, out.data(), &size, 0, rgb, 0, nullptr)) return "";
+    out.resize(size);
     return out;
 }
 
