@@ -4,6 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -99,6 +102,53 @@ TEST_F(CommandLine, APortInUseIsRefusedAndTheFirstLineGivesThePort) {
                            dir_.string(), TOOL_EMULATOR),
               "control page: none (--no-server)\n");
     EXPECT_EQ(quiet.stop(), 0);
+}
+
+TEST_F(CommandLine, UnderGdbCtrlCBreaksIntoTheDebuggerAndTheThreadsHaveNames) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the simulator under gdb is checked in the plain builds";
+#endif
+    if (std::string(TOOL_EMULATOR) != "" || std::system("command -v gdb >/dev/null") != 0) {
+        GTEST_SKIP() << "needs gdb on this machine's own build";
+    }
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t gdb = fork();
+    ASSERT_GE(gdb, 0);
+    if (gdb == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
+        close(out[0]);
+        execlp("gdb", "gdb", "-nx", "-batch", "-ex", "run", "-ex", "info threads", "-ex", "kill",
+               "--args", PRINTER_SIM_PATH, "--no-server", "--no-stick", "--paused", nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    FILE* lines = fdopen(out[0], "r");
+    std::string output;
+    char line[4096];
+    bool up = false;
+    while (!up && fgets(line, sizeof line, lines) != nullptr) {
+        output += line;
+        up = strstr(line, "printer-sim: sandbox") != nullptr;  // its threads have started
+    }
+    if (output.find("ptrace") != std::string::npos) GTEST_SKIP() << "no ptrace here: " << output;
+    ASSERT_TRUE(up) << output;
+    // The simulator is gdb's child: what a terminal's Ctrl-C sends it.
+    std::ifstream children("/proc/" + std::to_string(gdb) + "/task/" + std::to_string(gdb) +
+                           "/children");
+    pid_t sim = 0;
+    children >> sim;
+    ASSERT_GT(sim, 0);
+    kill(sim, SIGINT);
+    while (fgets(line, sizeof line, lines) != nullptr) output += line;
+    fclose(lines);
+    int status = 0;
+    waitpid(gdb, &status, 0);
+    EXPECT_NE(output.find("received signal SIGINT"), std::string::npos) << output;
+    for (const char* name : {"\"main\"", "\"sim-clock\"", "\"motion-board\"", "\"sim-signals\""}) {
+        EXPECT_NE(output.find(name), std::string::npos) << name << " in\n" << output;
+    }
 }
 
 }  // namespace
