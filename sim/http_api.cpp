@@ -351,11 +351,12 @@ struct HttpApi::Impl {
     explicit Impl(World& w) : world(w) {
         // A request body holds a few fields; nothing needs more.
         server.set_payload_max_length(size_t{1} << 20);
-        // An idle connection holds a worker only briefly, and there are
-        // enough workers for the page's streams and a test's client besides.
+        // A worker serves one connection at a time: idle ones are let go
+        // soon, and there are enough workers that dozens of them (and the
+        // page's streams) hold up no request.
         server.set_keep_alive_timeout(2);
         server.set_read_timeout(2);
-        server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+        server.new_task_queue = [] { return new httplib::ThreadPool(64); };
         server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
             return screen(req, res);
         });
