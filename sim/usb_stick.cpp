@@ -122,6 +122,7 @@ int UsbStick::shell(const char* command) {
         fs::rename(mountPoint, parked, ec);
         if (ec) return 32 << 8;
         fs::create_directory_symlink(state_.volume, mountPoint, ec);
+        mountedVolume_ = state_.volume;
         state_.mounted = true;
         state_.readOnly = true;
         readOnlyState_ = snapshot();
@@ -160,12 +161,12 @@ unsigned UsbStick::readOnlyViolations() {
 UsbStick::Snapshot UsbStick::snapshot() const {
     Snapshot s;
     std::error_code ec;
-    fs::recursive_directory_iterator it(state_.volume, ec), end;
+    fs::recursive_directory_iterator it(mountedVolume_, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
         const fs::path& p = it->path();
         std::error_code e;
         const uintmax_t size = it->is_regular_file(e) ? it->file_size(e) : 0;
-        s[p.lexically_relative(state_.volume).string()] = {size, it->last_write_time(e)};
+        s[p.lexically_relative(mountedVolume_).string()] = {size, it->last_write_time(e)};
     }
     return s;
 }

@@ -60,6 +60,7 @@ class UsbStick {
     int sockets_[2] = {-1, -1};
     bool writeBack_ = false;
     std::map<std::string, std::string> copies_;  // folder -> its copy in the sandbox
+    std::string mountedVolume_;  // what /opt/usb shows: a new stick may be in already
     Snapshot readOnlyState_;
     unsigned violations_ = 0;
 };

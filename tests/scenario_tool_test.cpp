@@ -191,5 +191,23 @@ TEST_F(StickScenario, AWriteToTheReadOnlyStickIsAFaultAndTheFolderStaysAsItWas) 
     expectedReadOnlyViolations_ = 1;
 }
 
+TEST_F(StickScenario, ASwapBeforeTheOldStickIsUnmountedIsNoFault) {
+    const fs::path other = stick_.string() + "-other";
+    fs::create_directories(other / "pravik3d");
+    struct Remove {
+        fs::path p;
+        ~Remove() { fs::remove_all(p); }
+    } removeOther{other};
+    std::ofstream(other / "pravik3d/other.pvk4k", std::ios::binary)
+        << PrintFileBuilder::quick(2).bytes();
+    // Both at one instant: the firmware unmounts the first stick only later.
+    ASSERT_NO_FATAL_FAILURE(pullStick());
+    ASSERT_NO_FATAL_FAILURE(insertStick(other));
+    EXPECT_EQ(state()["readonly_violations"], 0);
+    ASSERT_TRUE(runUntil("s_isMounted", 0, 5000));
+    ASSERT_TRUE(runUntil("s_isMounted", 1, 5000));
+    EXPECT_EQ(state()["readonly_violations"], 0);
+}
+
 }  // namespace
 }  // namespace scenario
