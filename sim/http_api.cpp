@@ -178,6 +178,7 @@ json boardState(const BoardSnapshot& s) {
         {"z_lowest", s.z_lowest},
         {"z_highest", s.z_highest},
         {"longest_light_ms", s.longest_light_ms},
+        {"mask_writes", maskWrites()},
         {"usb",
          [] {
              const UsbState u = usbStick().state();

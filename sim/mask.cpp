@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/platform.h"
 #include "print/layer_code.h"
@@ -60,6 +61,18 @@ std::vector<uint8_t> maskPreview(const std::string& root, int scale, int& width,
 }  // namespace sim
 
 // The sandbox's mask has the board's geometry whenever it is a whole frame.
+namespace {
+std::atomic<uint64_t> g_maskWrites{0};
+}
+
+uint64_t sim::maskWrites() {
+    return g_maskWrites.load();
+}
+
+void platformMaskWritten() {
+    g_maskWrites.fetch_add(1);
+}
+
 int platformFbScreenInfo(int fd, FbScreenInfo& info) {
     struct stat st {};
     if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(FRAME_BYTES)) return 2;

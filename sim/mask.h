@@ -17,4 +17,7 @@ bool makeMaskFile(const std::string& root, std::string& error);
 // Empty when there is no mask file.
 std::vector<uint8_t> maskPreview(const std::string& root, int scale, int& width, int& height);
 
+// Writes the firmware has completed on the mask since start.
+uint64_t maskWrites();
+
 }  // namespace sim

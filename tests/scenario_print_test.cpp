@@ -138,6 +138,24 @@ TEST_F(PrintScenario, APulledStickAndABadRecordAreDataErrors) {
     awaitStatus(PRINT_END);
 }
 
+TEST_F(PrintScenario, EveryWriteToTheMaskIsReportedAlsoDuringAnExposure) {
+    const auto writes = [&] { return get("/api/board")["mask_writes"].get<uint64_t>(); };
+    uint64_t before = writes();
+    ASSERT_EQ(print("four.pvk4k"), 200);
+    awaitStatus(PRINT_END);
+    EXPECT_GE(writes() - before, 4u) << "one at least for each layer";
+
+    // The material test darkens its bars one by one while the light is on.
+    ASSERT_EQ(print("Velmor4Kprintmaterialtestfile.pvk4k"), 200);
+    ASSERT_TRUE(runUntil("light_on", 1, 60000));
+    ASSERT_TRUE(runUntil("light_on", 0, 300000));  // past the bottom layer's exposure
+    ASSERT_TRUE(runUntil("light_on", 1, 60000));
+    before = writes();
+    ASSERT_TRUE(runUntil("light_on", 0, 300000));
+    EXPECT_GT(writes(), before);
+    awaitStatus(PRINT_END);
+}
+
 TEST_F(PrintScenario, MaterialTestStepsTheBarsAndEstimates) {
     const uint64_t since = mark();
     ASSERT_EQ(print("Velmor4Kprintmaterialtestfile.pvk4k"), 200);

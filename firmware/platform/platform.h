@@ -141,3 +141,9 @@ struct FbScreenInfo {
     uint32_t line_length;  // bytes per line
 };
 int platformFbScreenInfo(int fd, FbScreenInfo& info);
+
+// Called when a write to the mask is complete (a layer decoded, a fill, a
+// rectangle): nothing on the board, where the screen shows what is mapped;
+// the simulator takes note of the mask's new content here instead of reading
+// the whole frame again and again.
+void platformMaskWritten();

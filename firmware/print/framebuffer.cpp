@@ -100,7 +100,9 @@ int Read2KDisplayData(FILE* fp) {
         puts("current layer pic data cut short");
         return LAYER_COUNT_UNREADABLE;
     }
-    return decodeLayer(display_2K_data, n, p_fb);
+    const int result = decodeLayer(display_2K_data, n, p_fb);
+    platformMaskWritten();  // also a layer cut short: what was decoded is shown
+    return result;
 }
 
 int displayPicData2K(FILE* fp) {
@@ -110,6 +112,7 @@ int displayPicData2K(FILE* fp) {
 void fbDisplayTest(uint8_t value) {
     if (!haveFrame()) return;
     memset(p_fb, value, FRAME_BYTES);
+    platformMaskWritten();
 }
 
 void fbDisplayFill(uint16_t x0, uint16_t y0, uint16_t x1, uint16_t y1, uint8_t value) {
@@ -127,6 +130,7 @@ void fbDisplayFill(uint16_t x0, uint16_t y0, uint16_t x1, uint16_t y1, uint8_t v
             memset(row, 0, FRAME_LINE_BYTES);
         }
     }
+    platformMaskWritten();
 }
 
 int display2KRec(uint16_t x0, uint16_t y0, uint16_t x1, uint16_t y1, uint8_t value) {
@@ -137,5 +141,6 @@ int display2KRec(uint16_t x0, uint16_t y0, uint16_t x1, uint16_t y1, uint8_t val
     for (uint32_t line = y0; line < l1; ++line) {
         memset(p_fb + line * FRAME_LINE_BYTES + x0 * 3u, value, (c1 - x0) * 3u);
     }
+    platformMaskWritten();
     return 1;
 }

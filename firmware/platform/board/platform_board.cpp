@@ -131,6 +131,8 @@ ssize_t platformHotplugReceive(int fd, void* buf, size_t len) {
     return recv(fd, buf, len, 0);
 }
 
+void platformMaskWritten() {}
+
 int platformFbScreenInfo(int fd, FbScreenInfo& info) {
     fb_fix_screeninfo fixed{};
     if (ioctl(fd, FBIOGET_FSCREENINFO, &fixed) != 0) return 2;
