@@ -57,6 +57,7 @@ class SimScenario : public ::testing::Test {
         std::error_code ec;
         fs::remove_all(dir_, ec);
         if (!stick_.empty()) fs::remove_all(stick_, ec);
+        if (!stick_.empty()) fs::remove_all(otherStick(), ec);
     }
 
     void launch() {
@@ -157,6 +158,12 @@ class SimScenario : public ::testing::Test {
         fs::create_directories(stick_ / "pravik3d");
         // The stick is the test's own folder: the tests read what the firmware wrote.
         args_ = {"--stick", stick_.string(), "--stick-write-back"};
+    }
+    // A second stick beside the first, with its print folder; removed with it.
+    fs::path otherStick() const { return stick_.string() + "-other"; }
+    fs::path makeOtherStick() const {
+        fs::create_directories(otherStick() / "pravik3d");
+        return otherStick();
     }
     void put(const std::string& name, const std::string& bytes) const {
         std::ofstream(stick_ / "pravik3d" / name, std::ios::binary) << bytes;

@@ -98,12 +98,7 @@ TEST_F(SafetyScenario, AFileChangedSinceItsPreviewEndsTheJobAsADataErrorWithNoth
 
 TEST_F(SafetyScenario, ASaveAfterTheStickWasSwappedWritesNothingAnywhere) {
     // The other stick holds the same names, each with other contents.
-    const fs::path other = stick_.string() + "-other";
-    fs::create_directories(other / "pravik3d");
-    struct Remove {
-        fs::path p;
-        ~Remove() { fs::remove_all(p); }
-    } removeOther{other};
+    const fs::path other = makeOtherStick();
     for (const auto& [name, bytes] : folderFiles(stick_ / "pravik3d")) {
         PrintFileBuilder f = PrintFileBuilder::quick(2);
         f.p.curing_time = 4321;

@@ -1,6 +1,7 @@
 // printer-sim as a tool: its control server as a web page elsewhere, a
 // careless script or a broken client meets it; its print hook; its stick.
 #include <atomic>
+#include <latch>
 #include <thread>
 #include <vector>
 
@@ -69,7 +70,7 @@ TEST_F(HttpScenario, OversizedBodiesAndNumbersAreRefused) {
 
 TEST_F(HttpScenario, EventStreamsAreBoundedAndTheApiStaysAnswerable) {
     std::atomic<bool> done{false};
-    std::atomic<int> open{0};
+    std::latch open(4);
     std::vector<std::thread> streams;
     for (int i = 0; i < 4; ++i) {
         streams.emplace_back([&] {
@@ -79,13 +80,13 @@ TEST_F(HttpScenario, EventStreamsAreBoundedAndTheApiStaysAnswerable) {
                 const std::string chunk(data, n);
                 if (!counted && chunk.rfind("data: {", 0) == 0) {
                     counted = true;
-                    ++open;
+                    open.count_down();
                 }
                 return !done;
             });
         });
     }
-    while (open < 4) std::this_thread::yield();  // each has had its first event
+    open.wait();  // each has had its first event
     auto res = client_->Get("/api/events");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 503);
@@ -192,12 +193,7 @@ TEST_F(StickScenario, AWriteToTheReadOnlyStickIsAFaultAndTheFolderStaysAsItWas) 
 }
 
 TEST_F(StickScenario, ASwapBeforeTheOldStickIsUnmountedIsNoFault) {
-    const fs::path other = stick_.string() + "-other";
-    fs::create_directories(other / "pravik3d");
-    struct Remove {
-        fs::path p;
-        ~Remove() { fs::remove_all(p); }
-    } removeOther{other};
+    const fs::path other = makeOtherStick();
     std::ofstream(other / "pravik3d/other.pvk4k", std::ios::binary)
         << PrintFileBuilder::quick(2).bytes();
     // Both at one instant: the firmware unmounts the first stick only later.
