@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "part.h"
 #include "print/layer_code.h"
 
 namespace {
@@ -220,3 +221,17 @@ LAYER_BENCHMARKS(Solid, 0)
 LAYER_BENCHMARKS(Sparse, 1)
 LAYER_BENCHMARKS(Typical, 2)
 LAYER_BENCHMARKS(Dense, 3)
+
+// What the resin vat reads of the mask at each exposure: the mean of every
+// 8 x 8-pixel cell, on the typical layer decoded onto the frame.
+static void BM_CellMeansTypical(benchmark::State& state) {
+    const Layer& l = layer(2);
+    decodeLayer(l.code.data(), l.code.size(), frame());
+    std::vector<uint8_t> means(sim::kCells);
+    for (auto _ : state) {
+        sim::cellMeans(frame(), means.data());
+        benchmark::DoNotOptimize(means.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * FRAME_BYTES);
+}
+BENCHMARK(BM_CellMeansTypical)->ComputeStatistics("min", fastest);

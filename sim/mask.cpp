@@ -63,6 +63,11 @@ std::vector<uint8_t> maskPreview(const std::string& root, int scale, int& width,
 // The sandbox's mask has the board's geometry whenever it is a whole frame.
 namespace {
 std::atomic<uint64_t> g_maskWrites{0};
+std::function<void()> g_maskListener;
+}  // namespace
+
+void sim::onMaskWritten(std::function<void()> listener) {
+    g_maskListener = std::move(listener);
 }
 
 uint64_t sim::maskWrites() {
@@ -71,6 +76,7 @@ uint64_t sim::maskWrites() {
 
 void platformMaskWritten() {
     g_maskWrites.fetch_add(1);
+    if (g_maskListener) g_maskListener();
 }
 
 int platformFbScreenInfo(int fd, FbScreenInfo& info) {

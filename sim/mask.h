@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,8 @@ std::vector<uint8_t> maskPreview(const std::string& root, int scale, int& width,
 
 // Writes the firmware has completed on the mask since start.
 uint64_t maskWrites();
+// Called on the writer's thread at each completed write, before the firmware
+// goes on. Set before the firmware starts.
+void onMaskWritten(std::function<void()> listener);
 
 }  // namespace sim

@@ -61,7 +61,7 @@ std::string noise() {
 
 }  // namespace
 
-MotionBoard::MotionBoard(Trace* trace) : trace_(trace) {}
+MotionBoard::MotionBoard(Trace* trace, ResinVat* vat) : trace_(trace), vat_(vat) {}
 
 MotionBoard::~MotionBoard() {
     stop();
@@ -161,9 +161,11 @@ void MotionBoard::lightSwitch(bool on, int64_t now_us) {
     }
     if (!light_ && on) lightSince_us_ = now_us;
     light_ = on;
+    if (vat_ != nullptr) vat_->light(on, intensity_, zAt(now_us), now_us);
 }
 
 void MotionBoard::moveTo(double target, int64_t dur_us) {
+    if (vat_ != nullptr && target != zEnd_) vat_->moveStarted(platformMonotonicUs());
     segments_.push_back({queueEnd_us_, queueEnd_us_ + dur_us, zEnd_, target});
     queueEnd_us_ += dur_us;
     zEnd_ = target;
@@ -195,7 +197,8 @@ BoardReply MotionBoard::handleLine(const std::string& line) {
     if (c == "G0" || c == "G1") {
         if (w.get('F', v) && v > 0) feed_ = v;
         if (w.get('Z', v)) {
-            const double target = absolute_ ? v : zEnd_ + v;
+            double target = absolute_ ? v : zEnd_ + v;
+            if (target < zEnd_) target = std::min(zEnd_, target + faults_.return_short_mm);
             moveTo(target, moveUs(target - zEnd_, feed_));
         }
     } else if (c == "G28") {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "print/safety_envelope.h"
+#include "resin_vat.h"
 #include "trace.h"
 
 namespace sim {
@@ -21,6 +22,7 @@ struct BoardFaults {
     bool noisy = false;           // answers with bytes that hold no "ok"
     int slow_ms = 0;              // every answer this much later
     bool sensor_failure = false;  // reports -10 as the LED-panel temperature
+    double return_short_mm = 0;   // every downward move stops this much short
 };
 
 struct BoardSnapshot {
@@ -56,7 +58,8 @@ class MotionBoard {
     static constexpr double kHomingFeed = 300.0;           // mm/min
     static constexpr double kZMax = ENVELOPE_Z_TRAVEL_MM;  // the Zmax switch
 
-    explicit MotionBoard(Trace* trace = nullptr);
+    // The vat, when given, sees the light and the moves.
+    explicit MotionBoard(Trace* trace = nullptr, ResinVat* vat = nullptr);
     ~MotionBoard();
     MotionBoard(const MotionBoard&) = delete;
     MotionBoard& operator=(const MotionBoard&) = delete;
@@ -87,6 +90,7 @@ class MotionBoard {
     std::string statusReply() const;             // lock held
 
     Trace* trace_;
+    ResinVat* vat_;
     mutable std::mutex lock_;
     std::deque<Segment> segments_;
     int64_t queueEnd_us_ = 0;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "virtual_clock.h"
@@ -19,7 +21,18 @@ std::mutex g_hookLock;  // serialises callers of runOnMainLoop
 std::mutex g_taskLock;
 std::function<void()> g_task;
 std::atomic<bool> g_taskRan{false};
+
+JobListener g_jobListener;
+
+struct JobThread {
+    void* (*body)(void*);
+    void* arg;
+};
 }  // namespace
+
+void setJobListener(JobListener listener) {
+    g_jobListener = std::move(listener);
+}
 
 void configure(const std::string& rootDir) {
     g_root = rootDir;
@@ -72,7 +85,25 @@ int platformWaitReadable(int fd, int64_t us) {
 }
 
 int platformThreadStart(pthread_t* thread, const char* name, void* (*body)(void*), void* arg) {
-    return sim::clock().startParty(thread, name, body, arg);
+    if (!sim::g_jobListener || std::string_view(name) != "print") {
+        return sim::clock().startParty(thread, name, body, arg);
+    }
+    sim::g_jobListener(true);
+    auto* job = new sim::JobThread{body, arg};
+    const int err = sim::clock().startParty(
+        thread, name,
+        [](void* a) -> void* {
+            const std::unique_ptr<sim::JobThread> job(static_cast<sim::JobThread*>(a));
+            void* result = job->body(job->arg);
+            sim::g_jobListener(false);
+            return result;
+        },
+        job);
+    if (err != 0) {
+        delete job;
+        sim::g_jobListener(false);
+    }
+    return err;
 }
 
 void PlatformMutex::lock() {

@@ -21,6 +21,12 @@ int64_t nowMs();
 using ShellHandler = std::function<int(const char*)>;
 void setShellHandler(ShellHandler handler);
 
+// A job is the life of the firmware's print thread: `listener(true)` runs
+// on the thread that starts it, before it runs; `listener(false)` on the
+// print thread once its work is done. Set before the firmware starts.
+using JobListener = std::function<void(bool started)>;
+void setJobListener(JobListener listener);
+
 // Runs `task` on the firmware's main loop between two passes and waits for
 // it, letting firmware time run (also on a paused clock) until the loop has
 // taken it; false when it did not within `limitMs` of firmware time (the

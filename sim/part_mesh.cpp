@@ -1,0 +1,328 @@
+// The part's surface as STL and its pictures.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "part.h"
+
+namespace sim {
+namespace {
+
+// The layers that have a thickness, in order; a layer of none (the platform
+// did not rise) adds no solid.
+std::vector<const PartLayer*> solidLayers(const Part& part) {
+    std::vector<const PartLayer*> out;
+    for (const PartLayer& l : part.layers()) {
+        if (!l.cells.empty() && l.bottom_mm - l.top_mm > 1e-9) out.push_back(&l);
+    }
+    return out;
+}
+
+bool inLayer(const PartLayer* l, int x, int y) {
+    return l != nullptr && l->cells.has(x, y);
+}
+
+// Layer `below` continues layer `above` only when it starts where it ends.
+const PartLayer* touching(const PartLayer* a, const PartLayer* b) {
+    if (a == nullptr || b == nullptr) return nullptr;
+    return std::fabs(a->bottom_mm - b->top_mm) < 1e-9 || std::fabs(b->bottom_mm - a->top_mm) < 1e-9
+               ? b
+               : nullptr;
+}
+
+struct V3 {
+    float x, y, z;
+};
+
+V3 sub(V3 a, V3 b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+V3 cross(V3 a, V3 b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+float dot(V3 a, V3 b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+class StlWriter {
+  public:
+    explicit StlWriter(const std::function<void(const char*, size_t)>& out) : out_(out) {}
+    ~StlWriter() { flush(); }
+    StlWriter(const StlWriter&) = delete;
+    StlWriter& operator=(const StlWriter&) = delete;
+
+    // A quad of corners in order around its edge, turned to face `n`.
+    void quad(V3 n, V3 a, V3 b, V3 c, V3 d) {
+        if (dot(cross(sub(b, a), sub(c, a)), n) < 0) std::swap(b, d);
+        triangle(n, a, b, c);
+        triangle(n, a, c, d);
+    }
+    void raw(const void* p, size_t n) {
+        if (buffer_.size() + n > kChunk) flush();
+        buffer_.append(static_cast<const char*>(p), n);
+    }
+    void flush() {
+        if (!buffer_.empty()) out_(buffer_.data(), buffer_.size());
+        buffer_.clear();
+    }
+
+  private:
+    static constexpr size_t kChunk = 1 << 16;
+    void triangle(V3 n, V3 a, V3 b, V3 c) {
+        char rec[50];
+        const float f[12] = {n.x, n.y, n.z, a.x, a.y, a.z, b.x, b.y, b.z, c.x, c.y, c.z};
+        std::memcpy(rec, f, sizeof f);
+        rec[48] = rec[49] = 0;
+        raw(rec, sizeof rec);
+    }
+    const std::function<void(const char*, size_t)>& out_;
+    std::string buffer_;
+};
+
+// Every face of every cell that borders emptiness, handed to `face` with its
+// outward normal axis (0 x, 1 y, 2 z) and sign.
+template <class Face>
+void forEachFace(const std::vector<const PartLayer*>& layers, Face face) {
+    for (size_t i = 0; i < layers.size(); ++i) {
+        const PartLayer* l = layers[i];
+        const PartLayer* above = i > 0 ? touching(layers[i - 1], l) : nullptr;
+        const PartLayer* below = i + 1 < layers.size() ? touching(l, layers[i + 1]) : nullptr;
+        for (int y = l->cells.y0(); y < l->cells.y1(); ++y) {
+            for (int x = l->cells.x0(); x < l->cells.x1(); ++x) {
+                if (!l->cells.has(x, y)) continue;
+                if (!l->cells.has(x - 1, y)) face(*l, x, y, 0, -1);
+                if (!l->cells.has(x + 1, y)) face(*l, x, y, 0, +1);
+                if (!l->cells.has(x, y - 1)) face(*l, x, y, 1, -1);
+                if (!l->cells.has(x, y + 1)) face(*l, x, y, 1, +1);
+                if (!inLayer(above, x, y)) face(*l, x, y, 2, -1);
+                if (!inLayer(below, x, y)) face(*l, x, y, 2, +1);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+uint64_t writeStl(const Part& part, const std::function<void(const char*, size_t)>& out) {
+    const std::vector<const PartLayer*> layers = solidLayers(part);
+    uint64_t faces = 0;
+    forEachFace(layers, [&](const PartLayer&, int, int, int, int) { ++faces; });
+    const uint64_t triangles = faces * 2;
+    StlWriter w(out);
+    char header[80] = {};
+    snprintf(header, sizeof header, "printer-sim part: %zu layers, cells of %.4f x %.4f mm",
+             part.layers().size(), kCellWidthMm, kCellHeightMm);
+    w.raw(header, sizeof header);
+    const uint32_t count =
+        static_cast<uint32_t>(std::min<uint64_t>(triangles, std::numeric_limits<uint32_t>::max()));
+    w.raw(&count, sizeof count);
+    forEachFace(layers, [&](const PartLayer& l, int x, int y, int axis, int sign) {
+        const float xa = static_cast<float>(x * kCellWidthMm);
+        const float xb = static_cast<float>((x + 1) * kCellWidthMm);
+        const float ya = static_cast<float>(y * kCellHeightMm);
+        const float yb = static_cast<float>((y + 1) * kCellHeightMm);
+        const float za = static_cast<float>(l.top_mm);
+        const float zb = static_cast<float>(l.bottom_mm);
+        const float s = static_cast<float>(sign);
+        if (axis == 0) {
+            const float xf = sign < 0 ? xa : xb;
+            w.quad({s, 0, 0}, {xf, ya, za}, {xf, yb, za}, {xf, yb, zb}, {xf, ya, zb});
+        } else if (axis == 1) {
+            const float yf = sign < 0 ? ya : yb;
+            w.quad({0, s, 0}, {xa, yf, za}, {xb, yf, za}, {xb, yf, zb}, {xa, yf, zb});
+        } else {
+            const float zf = sign < 0 ? za : zb;
+            w.quad({0, 0, s}, {xa, ya, zf}, {xb, ya, zf}, {xb, yb, zf}, {xa, yb, zf});
+        }
+    });
+    w.flush();
+    return triangles;
+}
+
+namespace {
+
+constexpr int kViewSize = 360;  // the longer side of a picture
+constexpr uint8_t kBackground[3] = {246, 246, 242};
+constexpr uint8_t kPlatform[3] = {120, 124, 132};
+
+struct Canvas {
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgb;
+    std::vector<float> nearness;
+
+    Canvas(int width, int height)
+        : w(width),
+          h(height),
+          rgb(static_cast<size_t>(width) * height * 3),
+          nearness(static_cast<size_t>(width) * height, -std::numeric_limits<float>::infinity()) {
+        for (size_t i = 0; i < rgb.size(); i += 3) std::memcpy(&rgb[i], kBackground, 3);
+    }
+    // A rectangle of pixels at `near`, drawn where nothing nearer is.
+    void fill(double x0, double y0, double x1, double y1, float near, float shade) {
+        const int ix0 = std::clamp(static_cast<int>(std::floor(x0)), 0, w);
+        const int iy0 = std::clamp(static_cast<int>(std::floor(y0)), 0, h);
+        const int ix1 = std::clamp(static_cast<int>(std::ceil(x1)), 0, w);
+        const int iy1 = std::clamp(static_cast<int>(std::ceil(y1)), 0, h);
+        // Resin blue, lighter the nearer.
+        const uint8_t c[3] = {static_cast<uint8_t>(40 + 120 * shade),
+                              static_cast<uint8_t>(90 + 110 * shade),
+                              static_cast<uint8_t>(150 + 100 * shade)};
+        for (int y = iy0; y < iy1; ++y) {
+            for (int x = ix0; x < ix1; ++x) {
+                const size_t i = static_cast<size_t>(y) * w + x;
+                if (near <= nearness[i]) continue;
+                nearness[i] = near;
+                std::memcpy(&rgb[i * 3], c, 3);
+            }
+        }
+    }
+    void band(int y0, int y1) {
+        for (int y = std::max(0, y0); y < std::min(h, y1); ++y) {
+            for (int x = 0; x < w; ++x)
+                std::memcpy(&rgb[(static_cast<size_t>(y) * w + x) * 3], kPlatform, 3);
+        }
+    }
+};
+
+// Scale and canvas for a picture of `across` by `down` mm with the platform
+// band on top.
+struct Frame {
+    double scale = 1;  // pixels per mm
+    int margin = 8, band = 6;
+    int width = 0, height = 0;
+};
+
+Frame frameFor(double across, double down) {
+    Frame f;
+    across = std::max(across, 1.0);
+    down = std::max(down, 1.0);
+    f.scale = (kViewSize - 2 * f.margin) / std::max(across, down);
+    f.width = static_cast<int>(std::ceil(across * f.scale)) + 2 * f.margin;
+    f.height = static_cast<int>(std::ceil(down * f.scale)) + 2 * f.margin + f.band;
+    return f;
+}
+
+float shadeOf(double v, double lo, double hi) {
+    return hi - lo < 1e-9 ? 1.0f : static_cast<float>(std::clamp((v - lo) / (hi - lo), 0.0, 1.0));
+}
+
+}  // namespace
+
+std::vector<uint8_t> renderView(const Part& part, View view, int& width, int& height) {
+    const Box b = part.bounds();
+    const std::vector<const PartLayer*> layers = solidLayers(part);
+    const double depth = std::max(b.z1, 0.0);
+    if (view == View::Top) {
+        // As seen from the film: the lowest layer of each column nearest.
+        const Frame f = frameFor(b.x1 - b.x0, b.y1 - b.y0);
+        Canvas c(f.width, f.height);
+        const int top = f.margin + f.band;
+        for (const PartLayer* l : layers) {
+            const float shade = shadeOf(l->bottom_mm, 0, depth);
+            for (int y = l->cells.y0(); y < l->cells.y1(); ++y) {
+                for (int x = l->cells.x0(); x < l->cells.x1(); ++x) {
+                    if (!l->cells.has(x, y)) continue;
+                    c.fill(f.margin + (x * kCellWidthMm - b.x0) * f.scale,
+                           top + (y * kCellHeightMm - b.y0) * f.scale,
+                           f.margin + ((x + 1) * kCellWidthMm - b.x0) * f.scale,
+                           top + ((y + 1) * kCellHeightMm - b.y0) * f.scale,
+                           static_cast<float>(l->bottom_mm), 0.25f + 0.75f * shade);
+                }
+            }
+        }
+        width = c.w;
+        height = c.h;
+        return std::move(c.rgb);
+    }
+    if (view == View::Front || view == View::Side) {
+        // Across: x (front, seen from the first lines) or y (side, from the
+        // first columns); down: depth below the platform.
+        const bool front = view == View::Front;
+        const double a0 = front ? b.x0 : b.y0, a1 = front ? b.x1 : b.y1;
+        const double n0 = front ? b.y0 : b.x0, n1 = front ? b.y1 : b.x1;
+        const Frame f = frameFor(a1 - a0, depth);
+        Canvas c(f.width, f.height);
+        c.band(f.margin, f.margin + f.band);
+        const int top = f.margin + f.band;
+        const double cellA = front ? kCellWidthMm : kCellHeightMm;
+        const double cellN = front ? kCellHeightMm : kCellWidthMm;
+        std::vector<int> nearest;
+        for (const PartLayer* l : layers) {
+            const int lo = front ? l->cells.x0() : l->cells.y0();
+            const int hi = front ? l->cells.x1() : l->cells.y1();
+            nearest.assign(static_cast<size_t>(hi - lo), -1);
+            for (int y = l->cells.y0(); y < l->cells.y1(); ++y) {
+                for (int x = l->cells.x0(); x < l->cells.x1(); ++x) {
+                    if (!l->cells.has(x, y)) continue;
+                    const int a = (front ? x : y) - lo;
+                    const int n = front ? y : x;
+                    if (nearest[a] < 0 || n < nearest[a]) nearest[a] = n;
+                }
+            }
+            for (int a = 0; a < hi - lo; ++a) {
+                if (nearest[a] < 0) continue;
+                const double n = nearest[a] * cellN;
+                c.fill(f.margin + ((lo + a) * cellA - a0) * f.scale, top + l->top_mm * f.scale,
+                       f.margin + ((lo + a + 1) * cellA - a0) * f.scale,
+                       top + l->bottom_mm * f.scale, static_cast<float>(-n),
+                       0.35f + 0.65f * (1.0f - shadeOf(n, n0, n1)));
+            }
+        }
+        width = c.w;
+        height = c.h;
+        return std::move(c.rgb);
+    }
+    // Isometric, seen from below the platform at the part's far corner.
+    const double r = 1 / std::sqrt(2.0), u = 1 / std::sqrt(6.0), v = 1 / std::sqrt(3.0);
+    auto across = [&](double x, double y, double) { return (x - y) * r; };
+    auto down = [&](double x, double y, double z) { return -(x + y - 2 * z) * u; };
+    auto near = [&](double x, double y, double z) { return (x + y + z) * v; };
+    double ax0 = 1e18, ax1 = -1e18, dy0 = 1e18, dy1 = -1e18;
+    for (double x : {b.x0, b.x1}) {
+        for (double y : {b.y0, b.y1}) {
+            for (double z : {0.0, depth}) {
+                ax0 = std::min(ax0, across(x, y, z));
+                ax1 = std::max(ax1, across(x, y, z));
+                dy0 = std::min(dy0, down(x, y, z));
+                dy1 = std::max(dy1, down(x, y, z));
+            }
+        }
+    }
+    const Frame f = frameFor(ax1 - ax0, dy1 - dy0);
+    Canvas c(f.width, f.height);
+    c.band(f.margin, f.margin + f.band);
+    const int top = f.margin + f.band;
+    const double nearLo = near(b.x0, b.y0, 0), nearHi = near(b.x1, b.y1, depth);
+    const double halfA = (kCellWidthMm + kCellHeightMm) * r / 2 * f.scale + 0.5;
+    for (size_t i = 0; i < layers.size(); ++i) {
+        const PartLayer* l = layers[i];
+        const PartLayer* below = i + 1 < layers.size() ? touching(l, layers[i + 1]) : nullptr;
+        const double halfD =
+            ((kCellWidthMm + kCellHeightMm) / 2 + (l->bottom_mm - l->top_mm)) * u * f.scale + 0.5;
+        const double zc = (l->top_mm + l->bottom_mm) / 2;
+        for (int y = l->cells.y0(); y < l->cells.y1(); ++y) {
+            for (int x = l->cells.x0(); x < l->cells.x1(); ++x) {
+                if (!l->cells.has(x, y)) continue;
+                // Only the cells the eye can reach: an empty neighbour on a
+                // side it looks at.
+                const bool openX = !l->cells.has(x + 1, y), openY = !l->cells.has(x, y + 1);
+                const bool openZ = !inLayer(below, x, y);
+                if (!openX && !openY && !openZ) continue;
+                // Faces turned from the light darker, so edges show.
+                const float face = openZ ? 1.0f : openX ? 0.75f : 0.6f;
+                const double xc = (x + 0.5) * kCellWidthMm, yc = (y + 0.5) * kCellHeightMm;
+                const double sa = f.margin + (across(xc, yc, zc) - ax0) * f.scale;
+                const double sd = top + (down(xc, yc, zc) - dy0) * f.scale;
+                const double n = near(xc, yc, zc);
+                c.fill(sa - halfA, sd - halfD, sa + halfA, sd + halfD, static_cast<float>(n),
+                       face * (0.45f + 0.55f * shadeOf(n, nearLo, nearHi)));
+            }
+        }
+    }
+    width = c.w;
+    height = c.h;
+    return std::move(c.rgb);
+}
+
+}  // namespace sim

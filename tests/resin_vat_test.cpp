@@ -1,0 +1,200 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "mask.h"
+#include "part.h"
+#include "platform/platform.h"
+#include "resin_vat.h"
+#include "stl_check.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A vat over a mask file of the test's own, which the test writes as the
+// firmware would; events at firmware times the test chooses.
+class VatTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("vat-test-" + std::to_string(getpid()));
+        fs::create_directories(root_ / "dev");
+        std::string error;
+        ASSERT_TRUE(sim::makeMaskFile(root_.string(), error)) << error;
+        const int fd = open((root_ / "dev/fb0").c_str(), O_RDWR);
+        void* map = mmap(nullptr, FRAME_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        close(fd);
+        ASSERT_NE(map, MAP_FAILED);
+        frame_ = static_cast<uint8_t*>(map);
+        vat_.attachMask(root_.string());
+        t_ = platformMonotonicUs();
+    }
+    void TearDown() override {
+        munmap(frame_, FRAME_BYTES);
+        fs::remove_all(root_);
+    }
+
+    // Cells x0 <= x < x1, y0 <= y < y1 at `value`, all else dark.
+    void show(std::initializer_list<std::array<int, 4>> blocks, uint8_t value = 255) {
+        memset(frame_, 0, FRAME_BYTES);
+        for (const auto& [x0, y0, x1, y1] : blocks) {
+            for (int line = y0 * sim::kCellPixels; line < y1 * sim::kCellPixels; ++line) {
+                memset(frame_ + line * FRAME_LINE_BYTES + x0 * sim::kCellPixels * 3, value,
+                       (x1 - x0) * sim::kCellPixels * 3);
+            }
+        }
+        vat_.maskWritten(t_);
+    }
+    // The light on at Z for `seconds`, then off and a lift.
+    void expose(double z, double seconds, int intensity = 255) {
+        vat_.light(true, intensity, z, t_);
+        t_ += static_cast<int64_t>(seconds * 1e6);
+        vat_.light(false, intensity, z, t_);
+        vat_.moveStarted(t_);
+    }
+    static double dose(double seconds) { return 3.0 * seconds; }  // mJ/cm2 at full light
+
+    fs::path root_;
+    uint8_t* frame_ = nullptr;
+    sim::ResinVat vat_;  // Dp 0.12 mm, Ec 8 mJ/cm2, 3 mW/cm2
+    int64_t t_ = 0;
+};
+
+TEST_F(VatTest, CuresByTheWorkingCurveAndKeepsOnlyWhatReachesThePart) {
+    vat_.jobStarted(0.05);
+    // Layer 1: 10 s, 0.159 mm deep, onto the platform 0.05 mm away.
+    show({{10, 10, 20, 20}});
+    expose(0, 10);
+    sim::CellExposure e = vat_.exposureAt(15 * 8, 15 * 8);
+    EXPECT_NEAR(e.dose_mj_cm2, dose(10), 1e-3);
+    EXPECT_NEAR(e.cure_depth_mm, 0.12 * std::log(dose(10) / 8), 1e-6);
+    EXPECT_TRUE(e.bonded);
+    // Layer 2, 5 s: 0.075 mm deep. Under the part (0.05 mm) it bonds, and so
+    // does the overhang beside it; the island, 0.1 mm from the platform,
+    // stays on the film.
+    show({{10, 10, 20, 20}, {20, 10, 23, 20}, {40, 40, 42, 42}});
+    expose(0.05, 5);
+    EXPECT_FALSE(vat_.exposureAt(41 * 8, 41 * 8).bonded);
+    EXPECT_GT(vat_.exposureAt(41 * 8, 41 * 8).cure_depth_mm, 0);
+    // Layer 3 under 1 s: below the critical energy, nothing cures.
+    expose(0.10, 1);
+    vat_.jobEnded();
+
+    const sim::Part part = vat_.part();
+    ASSERT_EQ(part.layers().size(), 3u);
+    EXPECT_EQ(part.layers()[0].cells.count(), 100u);
+    EXPECT_EQ(part.layers()[1].cells.count(), 130u);
+    EXPECT_EQ(part.layers()[1].unbonded, 4u);
+    EXPECT_FALSE(part.layers()[2].cured);
+    EXPECT_NEAR(part.layers()[1].top_mm, 0.05, 1e-9);
+    EXPECT_NEAR(part.layers()[1].bottom_mm, 0.10, 1e-9);
+    EXPECT_NEAR(part.volumeMm3(), 230 * sim::kCellAreaMm2 * 0.05, 1e-9);
+    const sim::VatSummary s = vat_.summary();
+    EXPECT_EQ(s.exposures, 3);
+    EXPECT_EQ(s.layers_cured, 2);
+    EXPECT_EQ(s.unbonded_layers, std::vector<int>{2});
+    EXPECT_NEAR(s.platform_contact_mm2, 100 * sim::kCellAreaMm2, 1e-9);
+}
+
+TEST_F(VatTest, DosesAtOneZAddUpAndFollowTheMaskAndTheIntensity) {
+    vat_.jobStarted(0.05);
+    show({{0, 0, 4, 4}});
+    vat_.light(true, 255, 0, t_);
+    t_ += 2'000'000;
+    show({{0, 0, 2, 4}}, 128);  // half the cells dimmed, the rest dark, the light still on
+    t_ += 2'000'000;
+    vat_.light(false, 255, 0, t_);
+    show({{0, 0, 4, 4}});
+    vat_.light(true, 51, 0, t_);  // a fifth of the intensity
+    t_ += 5'000'000;
+    vat_.light(false, 51, 0, t_);
+    vat_.jobEnded();
+    EXPECT_NEAR(vat_.exposureAt(8, 8).dose_mj_cm2, dose(2) + dose(2) * 128 / 255 + dose(1), 1e-3);
+    EXPECT_NEAR(vat_.exposureAt(3 * 8, 8).dose_mj_cm2, dose(2) + dose(1), 1e-3);
+    EXPECT_EQ(vat_.part().layers().size(), 1u);
+}
+
+TEST_F(VatTest, LightOutsideAJobIsStrayAndLeavesThePartAlone) {
+    vat_.jobStarted(0.05);
+    show({{0, 0, 4, 4}});
+    expose(0, 10);
+    vat_.jobEnded();
+    show({{0, 0, 270, 480}});
+    expose(0, 4);
+    const sim::VatSummary s = vat_.summary();
+    EXPECT_EQ(s.stray_light_ms, 4000u);
+    EXPECT_NEAR(s.stray_max_dose_mj_cm2, dose(4), 1e-3);
+    EXPECT_NEAR(s.stray_cured_area_mm2, 68.0 * 120.0, 0.1);
+    EXPECT_EQ(vat_.part().layers().size(), 1u);
+    vat_.jobStarted(0.05);
+    EXPECT_TRUE(vat_.part().layers().empty());
+}
+
+// A part by hand: a 3 x 2 block with a cell on it, thicker.
+sim::Part stepPart() {
+    std::vector<uint8_t> a(sim::kCells, 0), b(sim::kCells, 0);
+    for (int y = 5; y < 7; ++y)
+        for (int x = 5; x < 8; ++x) a[y * sim::kCellsX + x] = 1;
+    b[5 * sim::kCellsX + 6] = 1;
+    sim::Part p;
+    p.add({0, 0.05, sim::CellSet::of(a.data()), 0, true});
+    p.add({0.05, 0.2, sim::CellSet::of(b.data()), 0, true});
+    return p;
+}
+
+TEST(PartMesh, TheSurfaceIsClosedAndEnclosesTheCellsVolume) {
+    const sim::Part p = stepPart();
+    std::string stl;
+    const uint64_t triangles = sim::writeStl(p, [&](const char* d, size_t n) { stl.append(d, n); });
+    const Mesh mesh = readStl(stl);
+    EXPECT_EQ(mesh.facets, triangles);
+    // Block: 2 x 6 top and bottom, 10 sides; the cell: 4 sides and its bottom.
+    EXPECT_EQ(triangles, 2u * (6 + 5 + 10 + 5));
+    EXPECT_TRUE(mesh.closed);
+    EXPECT_NEAR(mesh.volume, p.volumeMm3(), 1e-6);
+    EXPECT_NEAR(p.volumeMm3(), (6 * 0.05 + 0.15) * sim::kCellAreaMm2, 1e-12);
+    for (const char* name : {"front", "side", "top", "iso"}) {
+        sim::View view{};
+        ASSERT_TRUE(sim::viewByName(name, view));
+        int w = 0, h = 0;
+        const std::vector<uint8_t> rgb = sim::renderView(p, view, w, h);
+        ASSERT_EQ(rgb.size(), size_t(w) * h * 3) << name;
+        // Something of the part's blue is in the picture.
+        bool blue = false;
+        for (size_t i = 0; i < rgb.size(); i += 3) blue = blue || rgb[i + 2] > rgb[i] + 60;
+        EXPECT_TRUE(blue) << name;
+    }
+}
+
+TEST(PartMesh, TheComparisonFindsAMissingCellAndAMisplacedLayer) {
+    sim::FileModel model;
+    model.layer_mm = 0.05;
+    std::vector<uint8_t> means(sim::kCells, 0);
+    for (int x = 5; x < 8; ++x) means[5 * sim::kCellsX + x] = 255;
+    means[5 * sim::kCellsX + 8] = 100;  // an edge cell: not counted either way
+    model.layers.assign(2, sim::modelLayer(means.data()));
+    sim::Part part = model.part();
+    EXPECT_TRUE(sim::compareWithModel(part, model).equal);
+
+    std::vector<uint8_t> fewer(sim::kCells, 0);
+    fewer[5 * sim::kCellsX + 5] = fewer[5 * sim::kCellsX + 6] = 1;
+    sim::Part printed;
+    printed.add({0, 0.05, sim::CellSet::of(fewer.data()), 0, true});
+    printed.add({0.05, 0.11, part.layers()[1].cells, 0, true});
+    const sim::PartComparison c = sim::compareWithModel(printed, model);
+    EXPECT_FALSE(c.equal);
+    EXPECT_EQ(c.cells_differ, 1u);
+    EXPECT_EQ(c.layers_misplaced, 1);
+    EXPECT_EQ(c.first_layer, 1);
+    EXPECT_EQ(c.first_x, 7);
+    EXPECT_EQ(c.grey_cells, 2u);
+}
+
+}  // namespace
