@@ -55,6 +55,13 @@ struct CreateOptions {
 };
 int createCommand(const CreateOptions& options, const Console& con);
 
+struct ModelOptions {
+    std::string file;
+    bool json = false;
+    std::string stl;  // the part as binary STL, or ""
+};
+int modelCommand(const ModelOptions& options, const Console& con);
+
 int setCommand(const std::string& file, const std::vector<std::string>& assignments,
                const Console& con);
 

@@ -66,6 +66,18 @@ int main(int argc, char** argv) {
         "buffer size given, buffer_height grows until the largest layer's code fits.\n"
         "Grey values are rounded to the 16 levels (multiples of 17).");
 
+    pvk4k::ModelOptions model;
+    CLI::App* modelCmd = app.add_subcommand(
+        "model",
+        "The part the file describes, on the simulator's cells (8 x 8 pixels), without printing "
+        "it: layers, height, volume, extent; -o writes it as STL");
+    modelCmd->add_option("FILE", model.file, "Print file")->required();
+    modelCmd->add_flag("--json", model.json, "One JSON object with the same keys");
+    modelCmd->add_option("-o,--output", model.stl, "STL file to write (binary)");
+    modelCmd->footer(
+        "A cell is solid when the mean of its values is at least half the full value. The\n"
+        "simulator holds a printed part against this model (GET /api/part?file=NAME).");
+
     std::string setFile;
     std::vector<std::string> assignments;
     CLI::App* setCmd = app.add_subcommand(
@@ -86,6 +98,7 @@ int main(int argc, char** argv) {
         "  pvk4k render part.pvk4k --layer 12 -o layer12.png\n"
         "  pvk4k create -o part.pvk4k --param ZThick=0.05 layer-001.png layer-002.png "
         "layer-003.png\n"
+        "  pvk4k model part.pvk4k -o part.stl\n"
         "  pvk4k set part.pvk4k curing_time=7500 burnin_range=0.3");
 
     try {
@@ -112,6 +125,7 @@ int main(int argc, char** argv) {
     if (check->parsed()) return pvk4k::checkCommand(file, con);
     if (renderCmd->parsed()) return pvk4k::renderCommand(render, con);
     if (createCmd->parsed()) return pvk4k::createCommand(create, con);
+    if (modelCmd->parsed()) return pvk4k::modelCommand(model, con);
     if (setCmd->parsed()) return pvk4k::setCommand(setFile, assignments, con);
     return pvk4k::EXIT_ERROR;
 }
