@@ -39,14 +39,16 @@ void board(const std::string& body) {
     if (!parseBoardChange(body, c).empty()) return;
     if (c.temperature) require(*c.temperature >= -32768 && *c.temperature <= 32767);
     if (c.slowMs) require(*c.slowMs >= 0 && *c.slowMs <= kSlowMsMax);
+    if (c.returnShortUm) require(*c.returnShortUm >= 0 && *c.returnShortUm <= kReturnShortUmMax);
     json back = json::object();
     if (c.temperature) back["temperature"] = *c.temperature;
     if (c.slowMs) back["slow_ms"] = *c.slowMs;
+    if (c.returnShortUm) back["return_short_um"] = *c.returnShortUm;
     if (c.silent) back["silent"] = *c.silent;
     BoardChange again;
     require(parseBoardChange(back.dump(), again).empty());
     require(again.temperature == c.temperature && again.slowMs == c.slowMs &&
-            again.silent == c.silent);
+            again.silent == c.silent && again.returnShortUm == c.returnShortUm);
 }
 
 void insert(const std::string& body) {
@@ -86,18 +88,39 @@ void scale(const std::string& text) {
     require(at != std::string::npos && text.substr(at) == std::to_string(s));
 }
 
+// x and y split at the first comma: a pixel of the mask, digits only.
+void pixel(const std::string& text) {
+    const size_t comma = text.find(',');
+    const std::string x = text.substr(0, comma);
+    const std::string y = comma == std::string::npos ? "" : text.substr(comma + 1);
+    int px = -1, py = -1;
+    if (!parseMaskPixel(x, y, px, py).empty()) return;
+    require(px >= 0 && px < kMaskWidth && py >= 0 && py < kMaskHeight);
+    require(x.find_first_not_of("0123456789") == std::string::npos && !x.empty());
+    require(std::stoi(x) == px && std::stoi(y) == py);
+}
+
+// A name that reaches the file system names one entry of the print folder.
+void partFile(const std::string& name) {
+    if (!parsePartFile(name).empty()) return;
+    require(!name.empty() && name.size() <= 255 && name != "." && name != "..");
+    require(name.find('/') == std::string::npos && name.find('\0') == std::string::npos);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
-    switch (data[0] % 7) {
+    switch (data[0] % 9) {
         case 0: touch(body); break;
         case 1: pen(body); break;
         case 2: board(body); break;
         case 3: insert(body); break;
         case 4: run(body); break;
         case 5: clock(body); break;
+        case 6: pixel(body); break;
+        case 7: partFile(body); break;
         default: scale(body); break;
     }
     return 0;

@@ -87,6 +87,10 @@ std::string parseBoardChange(const std::string& body, BoardChange& out) {
             if (!integer(value, 0, kSlowMsMax, n))
                 return "slow_ms must be an integer from 0 to 600000";
             c.slowMs = static_cast<int>(n);
+        } else if (key == "return_short_um") {
+            if (!integer(value, 0, kReturnShortUmMax, n))
+                return "return_short_um must be an integer from 0 to 1000";
+            c.returnShortUm = static_cast<int>(n);
         } else {
             return "unknown field " + key;
         }
@@ -163,6 +167,41 @@ std::string parseClock(const std::string& body, ClockChange& out) {
         }
     }
     out = c;
+    return "";
+}
+
+namespace {
+
+// Decimal digits only, within lo..hi.
+bool decimal(const std::string& text, int lo, int hi, int& out) {
+    if (text.empty() || text.size() > 9) return false;
+    int n = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + (c - '0');
+    }
+    if (n < lo || n > hi) return false;
+    out = n;
+    return true;
+}
+
+}  // namespace
+
+std::string parseMaskPixel(const std::string& x, const std::string& y, int& px, int& py) {
+    int nx = 0, ny = 0;
+    if (!decimal(x, 0, kMaskWidth - 1, nx) || !decimal(y, 0, kMaskHeight - 1, ny)) {
+        return "x must be a pixel 0..2159 and y 0..3839";
+    }
+    px = nx;
+    py = ny;
+    return "";
+}
+
+std::string parsePartFile(const std::string& name) {
+    if (name.empty() || name.size() > 255 || name == "." || name == ".." ||
+        name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
+        return "file must be the name of a file in the stick's print folder";
+    }
     return "";
 }
 

@@ -10,8 +10,10 @@
 namespace sim::api {
 
 constexpr int kPanelWidth = 320, kPanelHeight = 240;
+constexpr int kMaskWidth = 2160, kMaskHeight = 3840;
 constexpr int kTouchMsMax = 60000;
 constexpr int kSlowMsMax = 600000;
+constexpr int kReturnShortUmMax = 1000;
 constexpr int64_t kRunMsMax = 7LL * 24 * 3600 * 1000;  // a week of firmware time
 constexpr double kSpeedMin = 0.01, kSpeedMax = 1e6;
 
@@ -31,6 +33,7 @@ struct BoardChange {
     std::optional<int> temperature;
     std::optional<bool> silent, noisy, sensorFailure;
     std::optional<int> slowMs;
+    std::optional<int> returnShortUm;
 };
 std::string parseBoardChange(const std::string& body, BoardChange& out);
 
@@ -52,6 +55,12 @@ struct ClockChange {
     std::optional<bool> paused;
 };
 std::string parseClock(const std::string& body, ClockChange& out);
+
+// The x and y of /api/part/exposure: a pixel of the mask.
+std::string parseMaskPixel(const std::string& x, const std::string& y, int& px, int& py);
+
+// The `file` of /api/part: a plain name in the stick's print folder.
+std::string parsePartFile(const std::string& name);
 
 // The `scale` of /api/mask.png.
 std::string parseScale(const std::string& text, int& out);

@@ -4,6 +4,7 @@
 
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
@@ -19,9 +21,11 @@
 #include "api_requests.h"
 #include "app/global_data.h"
 #include "board_io.h"
+#include "file_model.h"
 #include "link/serial.h"
 #include "link/status.h"
 #include "mask.h"
+#include "part_api.h"
 #include "platform/platform.h"
 #include "png_image.h"
 #include "print/material_test.h"
@@ -190,7 +194,8 @@ json boardState(const BoardSnapshot& s) {
          {{"silent", s.faults.silent},
           {"noisy", s.faults.noisy},
           {"slow_ms", s.faults.slow_ms},
-          {"sensor_failure", s.faults.sensor_failure}}},
+          {"sensor_failure", s.faults.sensor_failure},
+          {"return_short_um", std::lround(s.faults.return_short_mm * 1000)}}},
     };
 }
 
@@ -235,6 +240,7 @@ void applyBoard(MotionBoard& board, const api::BoardChange& c) {
         if (c.noisy) f.noisy = *c.noisy;
         if (c.sensorFailure) f.sensor_failure = *c.sensorFailure;
         if (c.slowMs) f.slow_ms = *c.slowMs;
+        if (c.returnShortUm) f.return_short_mm = *c.returnShortUm / 1000.0;
         if (c.temperature) board.setTemperature(*c.temperature);
         board.setFaults(f);
     });
@@ -253,6 +259,10 @@ void setPen(bool down, int x, int y) {
 
 struct HttpApi::Impl {
     World& world;
+    // The model of the file asked for last, kept while the file is unchanged.
+    std::mutex modelLock;
+    std::string modelKey;
+    FileModel model;
     httplib::Server server;
     std::thread thread;
     int port = 0;
@@ -338,6 +348,13 @@ struct HttpApi::Impl {
         json e{{"state", firmwareState()},
                {"board", boardState(world.board.snapshot())},
                {"clock", clockState()}};
+        const json part = partState(world.vat);
+        e["part"] = {{"layers_exposed", part["layers_exposed"]},
+                     {"layers_cured", part["layers_cured"]},
+                     {"height_mm", part["height_mm"]},
+                     {"volume_mm3", part["volume_mm3"]},
+                     {"unbonded_layer_count", part["unbonded_layer_count"]},
+                     {"job", part["job"]}};
         // However fast the clock runs, an event carries a bounded number of lines.
         e["trace"] = traceLines(world.gcode, c.trace, true, 1000);
         c.trace = e["trace"]["next"];
@@ -347,6 +364,24 @@ struct HttpApi::Impl {
         e["panel_changed"] = panel != c.panel;
         c.panel = panel;
         return e;
+    }
+
+    // The file's model in `model`; modelLock held.
+    bool fileModel(const std::string& path, std::string& error) {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            error = "no such file in the stick's print folder";
+            return false;
+        }
+        const std::string key = path + "|" + std::to_string(st.st_size) + "|" +
+                                std::to_string(st.st_mtim.tv_sec) + "." +
+                                std::to_string(st.st_mtim.tv_nsec);
+        if (key == modelKey) return true;
+        modelKey.clear();
+        error = pvk4k::buildFileModel(path, model);
+        if (!error.empty()) return false;
+        modelKey = key;
+        return true;
     }
 
     explicit Impl(World& w) : world(w) {
@@ -543,6 +578,42 @@ struct HttpApi::Impl {
             if (change.paused) c.paused = *change.paused;
             clock().configure(c);
             reply(res, clockState());
+        });
+        get("/api/part", [this](const httplib::Request& req, httplib::Response& res) {
+            if (!req.has_param("file")) return reply(res, partState(world.vat));
+            const std::string name = req.get_param_value("file");
+            if (const std::string error = api::parsePartFile(name); !error.empty()) {
+                return badRequest(res, error);
+            }
+            std::string error;
+            const std::string path = sysPath(pravikPath) + "/" + name;
+            std::lock_guard<std::mutex> lock(modelLock);
+            if (!fileModel(path, error)) return badRequest(res, error);
+            json state = comparisonState(compareWithModel(world.vat.part(), model));
+            state["file"] = name;
+            reply(res, state);
+        });
+        get("/api/part.png", [this](const httplib::Request& req, httplib::Response& res) {
+            View view = View::Iso;
+            if (req.has_param("view") && !viewByName(req.get_param_value("view"), view)) {
+                return badRequest(res, "view must be front, side, top or iso");
+            }
+            int w = 0, h = 0;
+            const std::vector<uint8_t> rgb = renderView(world.vat.part(), view, w, h);
+            res.set_content(encodePng(rgb.data(), w, h), "image/png");
+        });
+        get("/api/part.stl", [this](const httplib::Request&, httplib::Response& res) {
+            std::string stl;
+            writeStl(world.vat.part(), [&](const char* p, size_t n) { stl.append(p, n); });
+            res.set_header("Content-Disposition", "attachment; filename=\"part.stl\"");
+            res.set_content(std::move(stl), "model/stl");
+        });
+        get("/api/part/exposure", [this](const httplib::Request& req, httplib::Response& res) {
+            int x = 0, y = 0;
+            const std::string error =
+                api::parseMaskPixel(req.get_param_value("x"), req.get_param_value("y"), x, y);
+            if (!error.empty()) return badRequest(res, error);
+            reply(res, exposureState(world.vat.exposureAt(x, y), x, y));
         });
         get("/api/events",
             [this](const httplib::Request&, httplib::Response& res) { stream(res); });

@@ -15,7 +15,8 @@ struct World {
     std::string stickDir;  // the folder inserted last (or given with --stick)
     Trace gcode;           // lines to and from the motion board
     Trace log;             // the firmware's standard output
-    MotionBoard board{&gcode};
+    ResinVat vat;          // what the light cures
+    MotionBoard board{&gcode, &vat};
 };
 
 class HttpApi {

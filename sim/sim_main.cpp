@@ -15,7 +15,9 @@
 
 #include "board_io.h"
 #include "http_api.h"
+#include "mask.h"
 #include "platform/platform.h"
+#include "print/print_file.h"
 #include "pty.h"
 #include "sandbox.h"
 #include "sim_platform.h"
@@ -39,6 +41,7 @@ struct Options {
     bool noSerial = false;
     bool noFrameBuffer = false;
     int touchNoise = 0;
+    sim::Resin resin;
 };
 
 sim::World* g_world = nullptr;
@@ -97,6 +100,15 @@ Options parseOptions(int argc, char** argv) {
     app.add_flag("--no-fb", o.noFrameBuffer,
                  "No frame buffer (/dev/fb0 missing): the firmware halts at start-up with its "
                  "drive-board error");
+    app.add_option("--resin-dp", o.resin.dp_mm,
+                   "The resin's depth of penetration Dp in mm (default 0.12)")
+        ->check(CLI::Range(0.001, 10.0));
+    app.add_option("--resin-ec", o.resin.ec_mj_cm2,
+                   "The resin's critical energy Ec in mJ/cm2 (default 8)")
+        ->check(CLI::Range(0.01, 10000.0));
+    app.add_option("--irradiance", o.resin.irradiance_mw_cm2,
+                   "UV irradiance at the film at full intensity in mW/cm2 (default 3)")
+        ->check(CLI::Range(0.01, 1000.0));
     app.add_option("--trace", o.trace,
                    "Write every line to and from the motion board to this file");
     app.set_version_flag("--version", "printer-sim " VELMOR_VERSION);
@@ -271,6 +283,18 @@ void platformStart(int argc, char** argv) {
 
     g_world->root = root;
     g_world->stickDir = o.stick;
+    // The vat sees the mask and the board; a job's platform starts one layer
+    // above the film.
+    g_world->vat.setResin(o.resin);
+    g_world->vat.attachMask(root);
+    sim::onMaskWritten([] { g_world->vat.maskWritten(platformMonotonicUs()); });
+    sim::setJobListener([](bool started) {
+        if (started) {
+            g_world->vat.jobStarted(printparameter.ZThick);
+        } else {
+            g_world->vat.jobEnded();
+        }
+    });
     if (!o.trace.empty() && !g_world->gcode.mirrorTo(o.trace)) fail("cannot write " + o.trace);
     if (!sim::openPty(g_pty)) fail("cannot open a pseudo-terminal");
     if (!o.noSerial && !sim::linkSerial(root, g_pty.slaveName, error)) fail(error);

@@ -24,6 +24,7 @@
 #include "print/layer_code.h"
 #include "print/print_file.h"
 #include "print_file_builder.h"
+#include "stl_check.h"
 
 namespace {
 
@@ -402,6 +403,36 @@ TEST_F(Pvk4k, CommandLine) {
     const json i = json::parse(readAll(dir_ / "stdout.txt"));
     EXPECT_EQ(i["layer_count"], 2);
     EXPECT_EQ(i["ZThick"], 0.1);
+}
+
+}  // namespace
+
+namespace {
+
+// The model of a file: a top band lit in every layer, the last layer cut
+// short; the STL it writes holds the same volume.
+TEST_F(Pvk4k, ModelGivesTheFilesGeometryOnTheSimulatorsCells) {
+    PrintFileBuilder f = PrintFileBuilder::quick(3);
+    f.layers.clear();
+    for (int i = 0; i < 3; ++i) f.layer(FRAME_LINE_BYTES * 80);  // 80 lines: 10 cell rows
+    const fs::path file = dir_ / "band.pvk4k";
+    std::ofstream(file, std::ios::binary) << f.bytes();
+    const fs::path stl = dir_ / "band.stl";
+    pvk4k::ModelOptions o{file.string(), true, stl.string()};
+    ASSERT_EQ(run([&](auto& con) { return pvk4k::modelCommand(o, con); }), pvk4k::EXIT_CLEAN)
+        << err_.str();
+    const json r = json::parse(out_.str());
+    EXPECT_EQ(r["layers"], 3);
+    EXPECT_EQ(r["solid_cells"], 3 * 10 * 270);
+    EXPECT_NEAR(r["height_mm"].get<double>(), 0.15, 1e-6);
+    EXPECT_NEAR(r["volume_mm3"].get<double>(), 68.0 * 2.5 * 0.15, 1e-3);
+    const Mesh mesh = readStl(readAll(stl));
+    EXPECT_TRUE(mesh.closed);
+    EXPECT_NEAR(mesh.volume, r["volume_mm3"].get<double>(), 1e-3);
+
+    f.layers.pop_back();  // three layers declared, two in the file
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << f.bytes();
+    EXPECT_EQ(run([&](auto& con) { return pvk4k::modelCommand(o, con); }), pvk4k::EXIT_ERROR);
 }
 
 }  // namespace

@@ -183,6 +183,10 @@ class ScreenshotTest(PageTest):
         status = self.sim.state()["print_status"]
         self.wait(lambda d: text(d, "#print-status").startswith(f"{status} ")
                   and (points(d, "#plot-z") or 0) > 0, "the page to show the print")
+        # The part grows beside the mask: its summary and its picture.
+        self.wait(lambda d: " layers, " in text(d, "#part-summary")
+                  and d.execute_script("return document.getElementById('part').naturalWidth") > 0,
+                  "the page to show the part")
         path = os.path.join(harness.ROOT, "build", "host", "page.png")
         self.assertTrue(self.driver.save_screenshot(path), f"could not write {path}")
 
