@@ -123,14 +123,12 @@ void ResinVat::cure() {
     std::fill(dose_.begin(), dose_.end(), 0.0f);
 }
 
-void ResinVat::jobStarted(double homeGapMm) {
+void ResinVat::jobStarted() {
     std::lock_guard<std::mutex> lock(lock_);
     const int64_t now = platformMonotonicUs();
     addDose(now);
     job_ = true;
-    homeGap_ = std::isfinite(homeGapMm)
-                   ? std::clamp<double>(homeGapMm, ENVELOPE_LAYER_MIN_MM, ENVELOPE_LAYER_MAX_MM)
-                   : 0.05;
+    homeGapSet_ = false;
     part_.clear();
     std::fill(reach_.begin(), reach_.end(), 0.0f);
     std::fill(dose_.begin(), dose_.end(), 0.0f);
@@ -141,6 +139,15 @@ void ResinVat::jobStarted(double homeGapMm) {
     exposures_ = 0;
     litMoves_ = 0;
     open_ = lightOn_;
+}
+
+void ResinVat::setJobLayer(double mm) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!job_ || homeGapSet_) return;
+    homeGapSet_ = true;
+    homeGap_ = std::isfinite(mm)
+                   ? std::clamp<double>(mm, ENVELOPE_LAYER_MIN_MM, ENVELOPE_LAYER_MAX_MM)
+                   : 0.05;
 }
 
 void ResinVat::jobEnded() {

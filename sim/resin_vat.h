@@ -58,9 +58,11 @@ class ResinVat {
     // Maps "<root>/dev/fb0" for reading; without it the mask is dark.
     void attachMask(const std::string& root);
 
-    // A job starts: the part is emptied, the platform at Z 0 stands
-    // `homeGapMm` above the film.
-    void jobStarted(double homeGapMm);
+    // A job starts: the part is emptied.
+    void jobStarted();
+    // The job's layer thickness, once known: at Z 0 its platform stands
+    // that far above the film (the first call of a job holds).
+    void setJobLayer(double mm);
     // The job has ended: its last exposure cures.
     void jobEnded();
 
@@ -89,6 +91,7 @@ class ResinVat {
 
     bool job_ = false;
     double homeGap_ = 0.05;
+    bool homeGapSet_ = false;
     bool lightOn_ = false;
     int intensity_ = 0;
     int64_t since_us_ = 0;

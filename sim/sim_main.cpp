@@ -17,6 +17,7 @@
 #include "http_api.h"
 #include "mask.h"
 #include "platform/platform.h"
+#include "print/print.h"
 #include "print/print_file.h"
 #include "pty.h"
 #include "sandbox.h"
@@ -287,10 +288,14 @@ void platformStart(int argc, char** argv) {
     // above the film.
     g_world->vat.setResin(o.resin);
     g_world->vat.attachMask(root);
-    sim::onMaskWritten([] { g_world->vat.maskWritten(platformMonotonicUs()); });
+    sim::onMaskWritten([] {
+        // A job writes the mask only once it knows what it moves by.
+        if (sim::onJobThread()) g_world->vat.setJobLayer(jobMotionParameters().ZThick);
+        g_world->vat.maskWritten(platformMonotonicUs());
+    });
     sim::setJobListener([](bool started) {
         if (started) {
-            g_world->vat.jobStarted(printparameter.ZThick);
+            g_world->vat.jobStarted();
         } else {
             g_world->vat.jobEnded();
         }

@@ -23,6 +23,7 @@ std::function<void()> g_task;
 std::atomic<bool> g_taskRan{false};
 
 JobListener g_jobListener;
+thread_local bool t_jobThread = false;
 
 struct JobThread {
     void* (*body)(void*);
@@ -32,6 +33,10 @@ struct JobThread {
 
 void setJobListener(JobListener listener) {
     g_jobListener = std::move(listener);
+}
+
+bool onJobThread() {
+    return t_jobThread;
 }
 
 void configure(const std::string& rootDir) {
@@ -94,6 +99,7 @@ int platformThreadStart(pthread_t* thread, const char* name, void* (*body)(void*
         thread, name,
         [](void* a) -> void* {
             const std::unique_ptr<sim::JobThread> job(static_cast<sim::JobThread*>(a));
+            sim::t_jobThread = true;
             void* result = job->body(job->arg);
             sim::g_jobListener(false);
             return result;

@@ -26,6 +26,8 @@ void setShellHandler(ShellHandler handler);
 // print thread once its work is done. Set before the firmware starts.
 using JobListener = std::function<void(bool started)>;
 void setJobListener(JobListener listener);
+// True on the thread of the running job.
+bool onJobThread();
 
 // Runs `task` on the firmware's main loop between two passes and waits for
 // it, letting firmware time run (also on a paused clock) until the loop has

@@ -68,7 +68,8 @@ class VatTest : public ::testing::Test {
 };
 
 TEST_F(VatTest, CuresByTheWorkingCurveAndKeepsOnlyWhatReachesThePart) {
-    vat_.jobStarted(0.05);
+    vat_.jobStarted();
+    vat_.setJobLayer(0.05);
     // Layer 1: 10 s, 0.159 mm deep, onto the platform 0.05 mm away.
     show({{10, 10, 20, 20}});
     expose(0, 10);
@@ -104,7 +105,8 @@ TEST_F(VatTest, CuresByTheWorkingCurveAndKeepsOnlyWhatReachesThePart) {
 }
 
 TEST_F(VatTest, DosesAtOneZAddUpAndFollowTheMaskAndTheIntensity) {
-    vat_.jobStarted(0.05);
+    vat_.jobStarted();
+    vat_.setJobLayer(0.05);
     show({{0, 0, 4, 4}});
     vat_.light(true, 255, 0, t_);
     t_ += 2'000'000;
@@ -122,7 +124,8 @@ TEST_F(VatTest, DosesAtOneZAddUpAndFollowTheMaskAndTheIntensity) {
 }
 
 TEST_F(VatTest, LightOutsideAJobIsStrayAndLeavesThePartAlone) {
-    vat_.jobStarted(0.05);
+    vat_.jobStarted();
+    vat_.setJobLayer(0.05);
     show({{0, 0, 4, 4}});
     expose(0, 10);
     vat_.jobEnded();
@@ -133,7 +136,8 @@ TEST_F(VatTest, LightOutsideAJobIsStrayAndLeavesThePartAlone) {
     EXPECT_NEAR(s.stray_max_dose_mj_cm2, dose(4), 1e-3);
     EXPECT_NEAR(s.stray_cured_area_mm2, 68.0 * 120.0, 0.1);
     EXPECT_EQ(vat_.part().layers().size(), 1u);
-    vat_.jobStarted(0.05);
+    vat_.jobStarted();
+    vat_.setJobLayer(0.05);
     EXPECT_TRUE(vat_.part().layers().empty());
 }
 

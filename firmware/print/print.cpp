@@ -58,6 +58,10 @@ void useJobMotion(const PrintParameter* motion) {
     jobMotion = motion != nullptr ? motion : &printparameter;
 }
 
+const PrintParameter& jobMotionParameters() {
+    return *jobMotion;
+}
+
 double printCommandedZ() {
     return zHomed ? commandedZ : -1;
 }

@@ -75,6 +75,8 @@ bool printMove(bool down, float distance, float feed);
 // while it is given (the material test's own, when no print file gave any).
 struct PrintParameter;
 void useJobMotion(const PrintParameter* motion);
+// What the running job moves by (its thread only).
+const PrintParameter& jobMotionParameters();
 // The Z the job has commanded from home, -1 before it homed.
 double printCommandedZ();
 // Ends a layer loop with the error wait for `status`; always false.
