@@ -66,6 +66,9 @@ class SimScenario : public ::testing::Test {
         port_ = sim_.start(PRINTER_SIM_PATH, args, dir_.string(), TOOL_EMULATOR);
         ASSERT_NE(port_, 0) << "printer-sim did not come up";
         client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
+        // A run answers once its firmware time has passed: a whole print
+        // takes a while of real time under the sanitizers and the emulator.
+        client_->set_read_timeout(600, 0);
         // Answered once the set-up is done and the firmware waits.
         ASSERT_TRUE(client_->Get("/api/clock")) << "printer-sim did not finish its set-up";
     }
