@@ -603,10 +603,15 @@ struct HttpApi::Impl {
             res.set_content(encodePng(rgb.data(), w, h), "image/png");
         });
         get("/api/part.stl", [this](const httplib::Request&, httplib::Response& res) {
-            std::string stl;
-            writeStl(world.vat.part(), [&](const char* p, size_t n) { stl.append(p, n); });
+            // Streamed as it is written: a tall part's surface runs to many MB.
+            auto part = std::make_shared<const Part>(world.vat.part());
             res.set_header("Content-Disposition", "attachment; filename=\"part.stl\"");
-            res.set_content(std::move(stl), "model/stl");
+            res.set_chunked_content_provider("model/stl", [part](size_t, httplib::DataSink& sink) {
+                bool open = true;
+                writeStl(*part, [&](const char* p, size_t n) { open = open && sink.write(p, n); });
+                if (open) sink.done();
+                return open;
+            });
         });
         get("/api/part/exposure", [this](const httplib::Request& req, httplib::Response& res) {
             int x = 0, y = 0;
