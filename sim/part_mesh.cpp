@@ -315,8 +315,13 @@ std::vector<uint8_t> renderView(const Part& part, View view, int& width, int& he
                 const double sa = f.margin + (across(xc, yc, zc) - ax0) * f.scale;
                 const double sd = top + (down(xc, yc, zc) - dy0) * f.scale;
                 const double n = near(xc, yc, zc);
+                // Lighter the deeper, every other layer a shade darker, so
+                // the steps of a flat part show.
+                const float shade =
+                    (0.3f + 0.4f * shadeOf(zc, 0, depth) + 0.3f * shadeOf(n, nearLo, nearHi)) *
+                    (i % 2 != 0 ? 0.85f : 1.0f);
                 c.fill(sa - halfA, sd - halfD, sa + halfA, sd + halfD, static_cast<float>(n),
-                       face * (0.45f + 0.55f * shadeOf(n, nearLo, nearHi)));
+                       face * shade);
             }
         }
     }
