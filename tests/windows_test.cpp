@@ -25,6 +25,7 @@ class WindowTest : public SerialFixture {
     void SetUp() override {
         SerialFixture::SetUp();
         startBoard();
+        initPrintPara();  // no home known
         dialog_operation = 0;
         change_window = 0;
         current_window_ID = INDEX_WINDOW_HOME;
@@ -143,6 +144,45 @@ TEST_F(WindowTest, MoveWindowCyclesItsStepAndJogsRelatively) {
     scanWindowTest(260, 200);
     scanWindowTest(300, 180);
     EXPECT_EQ(change_window, 0);
+}
+
+// Once homed, the window knows where the platform is and keeps it inside the
+// travel: down from home would press it into the film, up past the top
+// into the end of the axis.
+TEST_F(WindowTest, MoveWindowKeepsAHomedPlatformInsideTheTravel) {
+    displayWindowMove();
+    current_window_ID = INDEX_WINDOW_MOVE;
+    centre(pic_movepagebuttonmovehome, scanWindoMove);
+    centre(pic_ledpagedialogyes, scanWindoMove);
+    change_window = 0;
+    displayWindowMove();  // the manager's redraw: the step is 10 again
+    centre(pic_movepagebuttondistance, scanWindoMove);
+    centre(pic_movepagebuttondistance, scanWindoMove);  // 1 mm
+    markTrace();
+    centre(pic_movepagebuttondown, scanWindoMove);
+    EXPECT_TRUE(sent().empty()) << "below home";
+    centre(pic_movepagebuttondistance, scanWindoMove);                        // 10 mm
+    centre(pic_movepagebuttondistance, scanWindoMove);                        // 50 mm
+    for (int i = 0; i < 3; ++i) centre(pic_movepagebuttonup, scanWindoMove);  // 150 mm
+    centre(pic_movepagebuttondistance, scanWindoMove);                        // 1 mm
+    centre(pic_movepagebuttondistance, scanWindoMove);                        // 10 mm
+    for (int i = 0; i < 5; ++i) centre(pic_movepagebuttonup, scanWindoMove);  // 190, then refused
+    std::vector<std::string> moves;
+    for (const std::string& l : sent()) {
+        if (l.rfind("G0 Z", 0) == 0) moves.push_back(l);
+    }
+    EXPECT_EQ(moves, (std::vector<std::string>{"G0 Z50 F1000", "G0 Z50 F1000", "G0 Z50 F1000",
+                                               "G0 Z10 F1000", "G0 Z10 F1000", "G0 Z10 F1000",
+                                               "G0 Z10 F1000"}));
+    EXPECT_NEAR(board_.snapshot().z_target, ENVELOPE_Z_TRAVEL_MM, 1e-9);
+    // Zeroed by hand, the current height is the bottom: down is refused, up
+    // goes.
+    centre(pic_movepagebuttonstopmove, scanWindoMove);
+    markTrace();
+    centre(pic_movepagebuttondown, scanWindoMove);
+    EXPECT_TRUE(sent().empty()) << "below the zero set by hand";
+    centre(pic_movepagebuttonup, scanWindoMove);
+    EXPECT_EQ(sent(), (std::vector<std::string>{"M229", "G91", "G0 Z10 F1000", "G90"}));
 }
 
 TEST_F(WindowTest, PrintingWindowAsksForTheTemperaturePauseAndResume) {

@@ -1,5 +1,6 @@
 #include "print/print.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -20,10 +21,11 @@ FileInformation file_information;
 namespace {
 int print_current_statue = 0;  // guarded by mutex_printerStatus
 
-// The second line of the envelope: the Z the job has commanded, counted from
-// home by the motion lines actually sent. Print thread only.
-bool zHomed = false;
-double commandedZ = 0;
+// The second line of the envelope: the Z commanded, counted from home (or
+// from a zero set by hand) by the motion lines actually acknowledged. The
+// job and the move window write it, never at once.
+std::atomic<bool> zHomed{false};
+std::atomic<double> commandedZ{0};
 // Where the layer cycle takes its lifts from.
 const PrintParameter* jobMotion = &printparameter;
 // Six-decimal lines round each move by at most half a micrometre.
@@ -62,8 +64,27 @@ const PrintParameter& jobMotionParameters() {
     return *jobMotion;
 }
 
+bool manualMoveInsideTravel(double delta) {
+    if (!zHomed) return true;  // where it is, only the axis's end switches know
+    const double target = commandedZ + delta;
+    return target >= -kZSlackMm && target <= ENVELOPE_Z_TRAVEL_MM + kZSlackMm;
+}
+
+void manualMoveDone(double delta, bool acknowledged) {
+    if (!acknowledged) {
+        zHomed = false;  // it may or may not have moved
+    } else if (zHomed) {
+        commandedZ += delta;
+    }
+}
+
+void manualZero(bool acknowledged) {
+    commandedZ = 0;
+    zHomed = acknowledged;
+}
+
 double printCommandedZ() {
-    return zHomed ? commandedZ : -1;
+    return zHomed ? commandedZ.load() : -1;
 }
 
 void setPrintStatus(int status) {

@@ -79,6 +79,13 @@ void useJobMotion(const PrintParameter* motion);
 const PrintParameter& jobMotionParameters();
 // The Z the job has commanded from home, -1 before it homed.
 double printCommandedZ();
+// The move window's jogs, on the same count: a jog of `delta` mm stays
+// inside the Z travel (always true while no home or zero is known); a jog
+// sent, acknowledged or not (then the height is unknown again); the Z axis
+// homed or zeroed by hand.
+bool manualMoveInsideTravel(double delta);
+void manualMoveDone(double delta, bool acknowledged);
+void manualZero(bool acknowledged);
 // Ends a layer loop with the error wait for `status`; always false.
 bool stopJob(int status);
 // The light off after an exposure and the temperature checked; false (after

@@ -6,6 +6,8 @@
 #include "display/driver.h"
 #include "display/text.h"
 #include "link/command.h"
+#include "print/print.h"
+#include "print/safety_envelope.h"
 #include "ui/picture_records.h"
 #include "ui/ui.h"
 
@@ -16,15 +18,24 @@ const char FirmwareVersion[] = "VM4KMV1.3.2";
 
 namespace {
 
-// One jog of the current step: relative, then back to absolute.
-void jog(const char* format, const char* log) {
+// One jog of the current step: relative, then back to absolute. Once the
+// height is known, a jog that would leave the Z travel is not sent.
+void jog(bool up) {
+    const double step = default_move_distance;
+    const double delta = up ? step : -step;
+    if (!manualMoveInsideTravel(delta)) {
+        printf("jog refused: %+g mm from Z %.3f leaves the travel of 0..%g mm\n", delta,
+               printCommandedZ(), ENVELOPE_Z_TRAVEL_MM);
+        return;
+    }
     sendGCode("M229");
     sendCmdG91();
     char line[64] = {};
-    snprintf(line, sizeof line, format, default_move_distance);
-    sendGCode(line);
-    printf(log, line);
+    snprintf(line, sizeof line, up ? "G0 Z%d F1000" : "G0 Z-%d F1000", default_move_distance);
+    const bool acknowledged = sendGCode(line) == 0;
+    printf(up ? "Z+%s\n" : "Z-%s\n", line);
     sendCmdG90();
+    manualMoveDone(delta, acknowledged);
 }
 
 }  // namespace
@@ -79,7 +90,7 @@ void scanWindoMove(uint16_t x, uint16_t y) {
             dialog_operation = 0;
             sendGCode("M229");
             ILI9341_fillRec1();
-            sendGCode("G28 Z0");
+            manualZero(sendGCode("G28 Z0") == 0);
         } else if (answer == 2) {
             requestWindow(INDEX_WINDOW_MOVE);
             dialog_operation = 0;
@@ -91,16 +102,16 @@ void scanWindoMove(uint16_t x, uint16_t y) {
         default_move_distance = 10;
         requestWindow(INDEX_WINDOW_SETTING);
     } else if (hit(pic_movepagebuttondown, x, y)) {
-        jog("G0 Z-%d F1000", "Z-%s\n");
+        jog(false);
     } else if (hit(pic_movepagebuttonup, x, y)) {
-        jog("G0 Z%d F1000", "Z+%s\n");
+        jog(true);
     } else if (hit(pic_movepagebuttonmovehome, x, y)) {
         dialog_operation = 1;
         puts("check 0000");
         drawHalfPic(40, 40, gImage_detailpageprintdialog);
     } else if (hit(pic_movepagebuttonstopmove, x, y)) {
         sendGCode("M228");
-        sendGCode("G92 Z0");
+        manualZero(sendGCode("G92 Z0") == 0);
     } else if (hit(pic_movepagebuttondistance, x, y)) {
         changeMoveDistance();
     }
