@@ -16,11 +16,13 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "api_requests.h"
 #include "app/global_data.h"
 #include "board_io.h"
+#include "commands.h"
 #include "file_model.h"
 #include "link/serial.h"
 #include "link/status.h"
@@ -378,8 +380,19 @@ struct HttpApi::Impl {
                                 std::to_string(st.st_mtim.tv_nsec);
         if (key == modelKey) return true;
         modelKey.clear();
-        error = pvk4k::buildFileModel(path, model);
-        if (!error.empty()) return false;
+        std::ostringstream out, problems;
+        if (pvk4k::buildFileModel(path, model, pvk4k::Console{out, problems}) != 0) {
+            // The tool's last line, without its prefix and the sandbox's path.
+            error = problems.str();
+            while (!error.empty() && error.back() == '\n') error.pop_back();
+            error.erase(0, error.rfind('\n') + 1);
+            const std::string prefix = "pvk4k: error: ";
+            if (error.rfind(prefix, 0) == 0) error.erase(0, prefix.size());
+            if (const size_t at = error.find(path); at != std::string::npos) {
+                error.replace(at, path.size(), path.substr(path.rfind('/') + 1));
+            }
+            return false;
+        }
         modelKey = key;
         return true;
     }

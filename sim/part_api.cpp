@@ -19,8 +19,7 @@ double hundredths(double v) {
 
 json partState(const ResinVat& vat) {
     const VatSummary s = vat.summary();
-    const Part part = vat.part();
-    const Box b = part.bounds();
+    const Box& b = s.bounds;
     json unbonded = json::array();
     for (size_t i = 0; i < s.unbonded_layers.size() && i < 100; ++i) {
         unbonded.push_back(s.unbonded_layers[i]);
@@ -36,8 +35,7 @@ json partState(const ResinVat& vat) {
         {"layers_exposed", s.exposures},
         {"layers_cured", s.layers_cured},
         {"height_mm", um(b.z1)},
-        {"volume_mm3", hundredths(part.volumeMm3())},
-        {"cells", part.cells()},
+        {"volume_mm3", hundredths(s.volume_mm3)},
         {"bounding_box_mm",
          {{"x", {um(b.x0), um(b.x1)}}, {"y", {um(b.y0), um(b.y1)}}, {"z", {um(b.z0), um(b.z1)}}}},
         {"unbonded_layer_count", s.unbonded_layers.size()},

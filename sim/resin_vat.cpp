@@ -221,6 +221,8 @@ VatSummary ResinVat::summary() const {
         if (stray_[i] > resin_.ec_mj_cm2) s.stray_cured_area_mm2 += kCellAreaMm2;
     }
     s.part_bytes = part_.bytes();
+    s.volume_mm3 = part_.volumeMm3();
+    s.bounds = part_.bounds();
     return s;
 }
 

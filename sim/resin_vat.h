@@ -36,6 +36,8 @@ struct VatSummary {
     double stray_max_dose_mj_cm2 = 0;
     double stray_cured_area_mm2 = 0;  // film area stray light would have cured
     size_t part_bytes = 0;
+    double volume_mm3 = 0;
+    Box bounds;
 };
 
 // The last exposure at a place: dose and cure depth.

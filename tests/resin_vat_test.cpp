@@ -177,28 +177,4 @@ TEST(PartMesh, TheSurfaceIsClosedAndEnclosesTheCellsVolume) {
     }
 }
 
-TEST(PartMesh, TheComparisonFindsAMissingCellAndAMisplacedLayer) {
-    sim::FileModel model;
-    model.layer_mm = 0.05;
-    std::vector<uint8_t> means(sim::kCells, 0);
-    for (int x = 5; x < 8; ++x) means[5 * sim::kCellsX + x] = 255;
-    means[5 * sim::kCellsX + 8] = 100;  // an edge cell: not counted either way
-    model.layers.assign(2, sim::modelLayer(means.data()));
-    sim::Part part = model.part();
-    EXPECT_TRUE(sim::compareWithModel(part, model).equal);
-
-    std::vector<uint8_t> fewer(sim::kCells, 0);
-    fewer[5 * sim::kCellsX + 5] = fewer[5 * sim::kCellsX + 6] = 1;
-    sim::Part printed;
-    printed.add({0, 0.05, sim::CellSet::of(fewer.data()), 0, true});
-    printed.add({0.05, 0.11, part.layers()[1].cells, 0, true});
-    const sim::PartComparison c = sim::compareWithModel(printed, model);
-    EXPECT_FALSE(c.equal);
-    EXPECT_EQ(c.cells_differ, 1u);
-    EXPECT_EQ(c.layers_misplaced, 1);
-    EXPECT_EQ(c.first_layer, 1);
-    EXPECT_EQ(c.first_x, 7);
-    EXPECT_EQ(c.grey_cells, 2u);
-}
-
 }  // namespace

@@ -158,6 +158,12 @@ TEST_F(PartScenario, TheMaterialTestsBarsCureDeeperTheLongerTheyAreLit) {
     EXPECT_NEAR(get("/api/part")["home_gap_mm"].get<double>(), 0.05, 1e-6);
     ASSERT_EQ(post(json{{"request", "cancel"}}.dump(), "/api/print/request"), 200);
     awaitStatus(PRINT_END, 600);
+    // It is no print file to hold the part against, and no name leaves the folder.
+    for (const char* name : {"Velmor4Kprintmaterialtestfile.pvk4k", "../pravik3d/cube.pvk4k"}) {
+        const auto res = client_->Get(std::string("/api/part?file=") + name);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400) << name;
+    }
 }
 
 // Two bottom layers at 30 s hold; the rest, 3 s each, cure a skin too thin

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
+
+struct PrintParameter;
 
 namespace pvk4k {
 
@@ -41,6 +44,14 @@ struct RenderOptions {
     std::string raw;         // output frame bytes, or ""
 };
 int renderCommand(const RenderOptions& options, const Console& con);
+
+// Decodes layers 1..last (kAllLayers: all) of a file onto one frame, as the printer
+// shows them, handing the frame to `each` after every layer; `block` gets
+// the parameter block. EXIT_CLEAN when every layer decoded.
+constexpr uint32_t kAllLayers = UINT32_MAX;
+using LayerVisitor = std::function<void(uint32_t layer, const uint8_t* frame)>;
+int decodeLayers(const std::string& file, uint32_t last, const LayerVisitor& each,
+                 const Console& con, PrintParameter* block = nullptr);
 
 // The mask after layers 1..layer (FRAME_BYTES). EXIT_CLEAN when every layer
 // up to it decoded.

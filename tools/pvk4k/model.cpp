@@ -50,8 +50,8 @@ ordered_json report(const std::string& file, const sim::FileModel& model) {
 
 int modelCommand(const ModelOptions& o, const Console& con) {
     sim::FileModel model;
-    if (const std::string error = buildFileModel(o.file, model, &con); !error.empty()) {
-        return con.fail(error);
+    if (const int result = buildFileModel(o.file, model, con); result != EXIT_CLEAN) {
+        return result;
     }
     if (!o.stl.empty()) {
         std::string error;

@@ -52,21 +52,22 @@ int renderThumbnail(const RenderOptions& o, const Console& con) {
 
 }  // namespace
 
-int renderFrame(const std::string& file, uint32_t layer, std::vector<uint8_t>& frame,
-                const Console& con) {
+int decodeLayers(const std::string& file, uint32_t last, const LayerVisitor& each,
+                 const Console& con, PrintParameter* block) {
     File fp;
     PrintHeader h;
     if (!openPrintFile(file, fp, h, con)) return EXIT_ERROR;
-    const uint32_t total = static_cast<uint32_t>(h.block.layer_count);
-    if (layer < 1 || layer > total) {
-        return con.fail("layer " + std::to_string(layer) + " does not exist: " + file + " has " +
+    if (block != nullptr) *block = h.block;
+    const uint32_t total = static_cast<uint32_t>(std::max(h.block.layer_count, 0));
+    if (last == kAllLayers) last = total;
+    if (last < 1 || last > total) {
+        return con.fail("layer " + std::to_string(last) + " does not exist: " + file + " has " +
                         std::to_string(total) + " layers, numbered from 1");
     }
     const uint32_t capacity = layerBufferCapacity(h.block);
-    frame.assign(FRAME_BYTES, 0);
-    std::vector<uint8_t> code;
-    for (uint32_t i = 1; i <= layer; ++i) {
-        con.step("decoding layer", i, layer);
+    std::vector<uint8_t> frame(FRAME_BYTES, 0), code;
+    for (uint32_t i = 1; i <= last; ++i) {
+        con.step("decoding layer", i, last);
         const RecordRead r = readRecord(fp.get(), h.fileSize, code);
         const std::string name = "layer " + std::to_string(i);
         if (r.status != Record::Ok) {
@@ -81,9 +82,20 @@ int renderFrame(const std::string& file, uint32_t layer, std::vector<uint8_t>& f
             con.endSteps();
             return con.fail(name + ": the runs pass the end of the frame");
         }
+        if (each) each(i, frame.data());
     }
     con.endSteps();
     return EXIT_CLEAN;
+}
+
+int renderFrame(const std::string& file, uint32_t layer, std::vector<uint8_t>& frame,
+                const Console& con) {
+    return decodeLayers(
+        file, layer,
+        [&](uint32_t i, const uint8_t* f) {
+            if (i == layer) frame.assign(f, f + FRAME_BYTES);
+        },
+        con);
 }
 
 int renderCommand(const RenderOptions& o, const Console& con) {
