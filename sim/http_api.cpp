@@ -24,6 +24,7 @@
 #include "board_io.h"
 #include "commands.h"
 #include "file_model.h"
+#include "line_feed.h"
 #include "link/serial.h"
 #include "link/status.h"
 #include "mask.h"
@@ -201,19 +202,6 @@ json boardState(const BoardSnapshot& s) {
     };
 }
 
-// The lines from `since` on, the last `limit` of them.
-json traceLines(const Trace& trace, uint64_t since, bool gcode, size_t limit = SIZE_MAX) {
-    json lines = json::array();
-    const std::vector<TraceLine> all = trace.since(since);
-    for (size_t i = all.size() > limit ? all.size() - limit : 0; i < all.size(); ++i) {
-        const TraceLine& l = all[i];
-        json j{{"seq", l.seq}, {"t", l.t_ms}, {"text", l.text}};
-        if (gcode) j["dir"] = l.dir == '>' ? "tx" : "rx";
-        lines.push_back(std::move(j));
-    }
-    return json{{"lines", std::move(lines)}, {"next", trace.nextSeq()}};
-}
-
 uint64_t sinceParam(const httplib::Request& req) {
     if (!req.has_param("since")) return 0;
     return strtoull(req.get_param_value("since").c_str(), nullptr, 10);
@@ -358,9 +346,9 @@ struct HttpApi::Impl {
                      {"unbonded_layer_count", part["unbonded_layer_count"]},
                      {"job", part["job"]}};
         // However fast the clock runs, an event carries a bounded number of lines.
-        e["trace"] = traceLines(world.gcode, c.trace, true, 1000);
+        e["trace"] = linesSince(world.gcode, c.trace, true, 1000);
         c.trace = e["trace"]["next"];
-        e["log"] = traceLines(world.log, c.log, false, 1000);
+        e["log"] = linesSince(world.log, c.log, false, 1000);
         c.log = e["log"]["next"];
         const uint64_t panel = panelChip().pixelsWritten();
         e["panel_changed"] = panel != c.panel;
@@ -434,7 +422,7 @@ struct HttpApi::Impl {
             reply(res, boardState(world.board.snapshot()));
         });
         get("/api/trace", [this](const httplib::Request& req, httplib::Response& res) {
-            reply(res, traceLines(world.gcode, sinceParam(req), true));
+            reply(res, linesSince(world.gcode, sinceParam(req), true));
         });
         get("/api/panel.png", [](const httplib::Request&, httplib::Response& res) {
             const std::vector<uint8_t> rgb = rgb565ToRgb(panelChip().screen());
@@ -636,7 +624,7 @@ struct HttpApi::Impl {
         get("/api/events",
             [this](const httplib::Request&, httplib::Response& res) { stream(res); });
         get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
-            reply(res, traceLines(world.log, sinceParam(req), false));
+            reply(res, linesSince(world.log, sinceParam(req), false));
         });
     }
 };
