@@ -1,5 +1,7 @@
 #include "line_feed.h"
 
+#include <algorithm>
+#include <string>
 #include <utility>
 
 namespace sim {
@@ -16,17 +18,26 @@ void setLinesReadHook(std::function<void()> hook) {
     linesReadHook() = std::move(hook);
 }
 
-nlohmann::json linesSince(const Trace& trace, uint64_t since, bool gcode, size_t limit) {
-    nlohmann::json lines = nlohmann::json::array();
-    const std::vector<TraceLine> all = trace.since(since);
+nlohmann::json linesSince(const Trace& trace, uint64_t since, bool gcode, size_t limit,
+                          const char* path) {
+    TraceSlice slice = trace.read(since, limit);
     if (linesReadHook()) linesReadHook()();
-    for (size_t i = all.size() > limit ? all.size() - limit : 0; i < all.size(); ++i) {
-        const TraceLine& l = all[i];
-        nlohmann::json j{{"seq", l.seq}, {"t", l.t_ms}, {"text", l.text}};
+    nlohmann::json lines = nlohmann::json::array();
+    for (TraceLine& l : slice.lines) {
+        nlohmann::json j{{"seq", l.seq}, {"t", l.t_ms}, {"text", std::move(l.text)}};
         if (gcode) j["dir"] = l.dir == '>' ? "tx" : "rx";
         lines.push_back(std::move(j));
     }
-    return nlohmann::json{{"lines", std::move(lines)}, {"next", trace.nextSeq()}};
+    nlohmann::json out{{"lines", std::move(lines)}, {"next", slice.next}};
+    if (slice.skipped > 0) {
+        // Said plainly, with where the ones still held are fetched from.
+        const uint64_t held = std::max(slice.skipped_from, slice.held_from);
+        out["dropped"] = {{"from", slice.skipped_from},
+                          {"count", slice.skipped},
+                          {"held_from", held},
+                          {"fetch", std::string(path) + "?since=" + std::to_string(held)}};
+    }
+    return out;
 }
 
 }  // namespace sim

@@ -2,6 +2,8 @@
 
 #include <iconv.h>
 
+#include <algorithm>
+
 #include "sim_platform.h"
 
 namespace sim {
@@ -37,6 +39,21 @@ std::vector<TraceLine> Trace::since(uint64_t since) const {
         if (l.seq >= since) out.push_back(l);
     }
     return out;
+}
+
+TraceSlice Trace::read(uint64_t since, size_t limit) const {
+    std::lock_guard<std::mutex> lock(lock_);
+    TraceSlice s;
+    s.next = next_;
+    s.held_from = lines_.empty() ? next_ : lines_.front().seq;
+    const uint64_t from = std::max(since, next_ > limit ? next_ - limit : 0);
+    const uint64_t first = std::max(from, s.held_from);
+    if (since < first) {
+        s.skipped_from = since;
+        s.skipped = std::min(first, next_) - since;
+    }
+    for (uint64_t seq = first; seq < next_; ++seq) s.lines.push_back(lines_[seq - s.held_from]);
+    return s;
 }
 
 uint64_t Trace::nextSeq() const {

@@ -18,6 +18,17 @@ struct TraceLine {
     std::string text;
 };
 
+// What one read of a trace gives: its lines, where the next read starts,
+// and the lines it leaves out.
+struct TraceSlice {
+    std::vector<TraceLine> lines;
+    uint64_t next = 0;  // the seq after the last line there is
+    // Lines [skipped_from, skipped_from + skipped) are not in `lines`: past
+    // the limit of the read, or no longer held (those before held_from).
+    uint64_t skipped_from = 0, skipped = 0;
+    uint64_t held_from = 0;  // the oldest line still held
+};
+
 class Trace {
   public:
     explicit Trace(size_t capacity = 100000) : capacity_(capacity) {}
@@ -29,6 +40,10 @@ class Trace {
     void add(char dir, std::string text);
     // Lines with seq >= since (the oldest are dropped past the capacity).
     std::vector<TraceLine> since(uint64_t since) const;
+    // The lines from `since` on, the last `limit` of them, and where the
+    // next read starts: all of it at one instant, so that no line added
+    // meanwhile is skipped.
+    TraceSlice read(uint64_t since, size_t limit = SIZE_MAX) const;
     uint64_t nextSeq() const;
 
   private:
