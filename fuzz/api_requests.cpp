@@ -64,8 +64,11 @@ void run(const std::string& body) {
     Run r;
     if (!parseRun(body, r).empty()) return;
     require(r.ms >= 0 && r.ms <= kRunMsMax);
-    const bool until = json::parse(body, nullptr, false).contains("until");
+    const json j = json::parse(body, nullptr, false);
+    const bool until = j.contains("until");
     require(until == !r.field.empty());
+    // Either a time or a condition with its limit, and nothing else.
+    require(until ? !j.contains("ms") && j.contains("limit_ms") : j.size() == 1);
 }
 
 void clock(const std::string& body) {
@@ -77,15 +80,42 @@ void clock(const std::string& body) {
     }
 }
 
+// Digits only, the value they spell.
+bool spells(const std::string& text, uint64_t n) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
+           text.substr(text.find_first_not_of('0') == std::string::npos
+                           ? text.size() - 1
+                           : text.find_first_not_of('0')) == std::to_string(n);
+}
+
 void scale(const std::string& text) {
     int s = 0;
     if (!parseScale(text, s).empty()) return;
     require(s >= 1 && s <= 64);
-    // What strtol skips: leading white space, a plus sign, leading zeros.
-    size_t at = text.find_first_not_of(" \t\n\v\f\r");
-    if (at != std::string::npos && text[at] == '+') ++at;
-    at = text.find_first_not_of('0', at);
-    require(at != std::string::npos && text.substr(at) == std::to_string(s));
+    require(spells(text, static_cast<uint64_t>(s)));
+}
+
+void since(const std::string& text) {
+    uint64_t n = 0;
+    if (!parseSince(text, n).empty()) return;
+    require(n <= kSinceMax);
+    require(spells(text, n));
+}
+
+// Known fields only; what is taken reads the same again.
+void print(const std::string& body) {
+    std::string file;
+    if (parsePrint(body, file).empty()) {
+        require(!file.empty());
+        const json j = json::parse(body, nullptr, false);
+        require(j.size() == 1 && j["file"] == file);
+    }
+    std::string request;
+    if (parsePrintRequest(body, request).empty()) {
+        require(request == "pause" || request == "resume" || request == "temppause" ||
+                request == "cancel");
+        require(json::parse(body, nullptr, false).size() == 1);
+    }
 }
 
 // x and y split at the first comma: a pixel of the mask, digits only.
@@ -112,7 +142,7 @@ void partFile(const std::string& name) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
-    switch (data[0] % 9) {
+    switch (data[0] % 11) {
         case 0: touch(body); break;
         case 1: pen(body); break;
         case 2: board(body); break;
@@ -121,6 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 5: clock(body); break;
         case 6: pixel(body); break;
         case 7: partFile(body); break;
+        case 8: since(body); break;
+        case 9: print(body); break;
         default: scale(body); break;
     }
     return 0;

@@ -1,6 +1,8 @@
 #include "api_requests.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <initializer_list>
+
 
 namespace sim::api {
 namespace {
@@ -11,6 +13,18 @@ json parseObject(const std::string& body, std::string& error) {
     json j = json::parse(body, nullptr, false);
     if (!j.is_object()) error = "body must be a JSON object";
     return j;
+}
+
+// A body's fields must all be known: a misspelt one would otherwise be
+// ignored without a word.
+std::string unknownField(const json& j, std::initializer_list<const char*> known) {
+    for (const auto& item : j.items()) {
+        const std::string& key = item.key();
+        if (std::none_of(known.begin(), known.end(), [&](const char* k) { return key == k; })) {
+            return "unknown field " + key;
+        }
+    }
+    return "";
 }
 
 // An integer field within lo..hi, judged at full width before narrowing.
@@ -42,6 +56,7 @@ std::string parseTouch(const std::string& body, Touch& out) {
     std::string error;
     const json j = parseObject(body, error);
     if (!error.empty()) return error;
+    if (error = unknownField(j, {"x", "y", "ms"}); !error.empty()) return error;
     Touch t;
     if (error = panelPoint(j, t.x, t.y); !error.empty()) return error;
     if (j.contains("ms")) {
@@ -57,6 +72,7 @@ std::string parsePen(const std::string& body, Pen& out) {
     std::string error;
     const json j = parseObject(body, error);
     if (!error.empty()) return error;
+    if (error = unknownField(j, {"down", "x", "y"}); !error.empty()) return error;
     if (!j.contains("down") || !j["down"].is_boolean()) return "down must be true or false";
     Pen p;
     p.down = j["down"].get<bool>();
@@ -105,6 +121,7 @@ std::string parseInsert(const std::string& body, Insert& out) {
         std::string error;
         const json j = parseObject(body, error);
         if (!error.empty()) return error;
+        if (error = unknownField(j, {"dir", "unmountable"}); !error.empty()) return error;
         if (j.contains("dir")) {
             if (!j["dir"].is_string()) return "dir must be a string";
             ins.dir = j["dir"].get<std::string>();
@@ -125,10 +142,14 @@ std::string parseRun(const std::string& body, Run& out) {
     const json j = parseObject(body, error);
     if (!error.empty()) return error;
     Run r;
+    if (error = unknownField(j, {"ms", "until", "limit_ms"}); !error.empty()) return error;
+    if (j.contains("ms") && (j.contains("until") || j.contains("limit_ms"))) {
+        return "give either {\"ms\":N} or {\"until\":...,\"limit_ms\":N}, not both";
+    }
     if (j.contains("until")) {
         const json& u = j["until"];
         if (!u.is_object() || !u.contains("field") || !u["field"].is_string() ||
-            !u.contains("equals")) {
+            !u.contains("equals") || !unknownField(u, {"field", "equals"}).empty()) {
             return "until must be {\"field\":NAME,\"equals\":VALUE}";
         }
         if (!j.contains("limit_ms") || !integer(j["limit_ms"], 0, kRunMsMax, r.ms)) {
@@ -170,18 +191,54 @@ std::string parseClock(const std::string& body, ClockChange& out) {
     return "";
 }
 
+std::string parsePrint(const std::string& body, std::string& file) {
+    std::string error;
+    const json j = parseObject(body, error);
+    if (error.empty()) error = unknownField(j, {"file"});
+    if (!error.empty() || !j.contains("file") || !j["file"].is_string() ||
+        j["file"].get<std::string>().empty()) {
+        return error.empty() ? "give {\"file\":NAME} of a listed file" : error;
+    }
+    file = j["file"].get<std::string>();
+    return "";
+}
+
+std::string parsePrintRequest(const std::string& body, std::string& request) {
+    std::string error;
+    const json j = parseObject(body, error);
+    if (!error.empty()) return error;
+    if (error = unknownField(j, {"request"}); !error.empty()) return error;
+    static const char* const kRequests[] = {"pause", "resume", "temppause", "cancel"};
+    if (j.contains("request") && j["request"].is_string()) {
+        for (const char* r : kRequests) {
+            if (j["request"] == r) {
+                request = r;
+                return "";
+            }
+        }
+    }
+    return "request must be pause, resume, temppause or cancel";
+}
+
 namespace {
 
-// Decimal digits only, within lo..hi.
-bool decimal(const std::string& text, int lo, int hi, int& out) {
-    if (text.empty() || text.size() > 9) return false;
-    int n = 0;
+// Decimal digits only, within lo..hi: no sign, no space, nothing after.
+bool decimal(const std::string& text, uint64_t lo, uint64_t hi, uint64_t& out) {
+    if (text.empty() || text.size() > 19) return false;
+    uint64_t n = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') return false;
-        n = n * 10 + (c - '0');
+        n = n * 10 + static_cast<uint64_t>(c - '0');
     }
     if (n < lo || n > hi) return false;
     out = n;
+    return true;
+}
+
+bool decimal(const std::string& text, int lo, int hi, int& out) {
+    uint64_t n = 0;
+    if (!decimal(text, static_cast<uint64_t>(lo), static_cast<uint64_t>(hi), n)) return false;
+    out = static_cast<int>(n);
     return true;
 }
 
@@ -206,12 +263,14 @@ std::string parsePartFile(const std::string& name) {
 }
 
 std::string parseScale(const std::string& text, int& out) {
-    char* end = nullptr;
-    const long n = strtol(text.c_str(), &end, 10);
-    if (text.empty() || end != text.c_str() + text.size() || n < 1 || n > 64) {
-        return "scale must be 1..64";
+    if (!decimal(text, 1, 64, out)) return "scale must be 1..64";
+    return "";
+}
+
+std::string parseSince(const std::string& text, uint64_t& out) {
+    if (!decimal(text, 0, kSinceMax, out)) {
+        return "since must be a line number: decimal digits, 0 to " + std::to_string(kSinceMax);
     }
-    out = static_cast<int>(n);
     return "";
 }
 

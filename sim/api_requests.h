@@ -16,6 +16,7 @@ constexpr int kSlowMsMax = 600000;
 constexpr int kReturnShortUmMax = 1000;
 constexpr int64_t kRunMsMax = 7LL * 24 * 3600 * 1000;  // a week of firmware time
 constexpr double kSpeedMin = 0.01, kSpeedMax = 1e6;
+constexpr uint64_t kSinceMax = INT64_MAX;
 
 struct Touch {
     int x = 0, y = 0;
@@ -56,6 +57,12 @@ struct ClockChange {
 };
 std::string parseClock(const std::string& body, ClockChange& out);
 
+// POST /api/print: the name of a listed file.
+std::string parsePrint(const std::string& body, std::string& file);
+
+// POST /api/print/request: pause, resume, temppause or cancel.
+std::string parsePrintRequest(const std::string& body, std::string& request);
+
 // The x and y of /api/part/exposure: a pixel of the mask.
 std::string parseMaskPixel(const std::string& x, const std::string& y, int& px, int& py);
 
@@ -64,5 +71,8 @@ std::string parsePartFile(const std::string& name);
 
 // The `scale` of /api/mask.png.
 std::string parseScale(const std::string& text, int& out);
+
+// The `since` of /api/trace and /api/log: a line number.
+std::string parseSince(const std::string& text, uint64_t& out);
 
 }  // namespace sim::api

@@ -88,6 +88,31 @@ const char* requestName(int button) {
     }
 }
 
+// The names of the stick's print files as the firmware lists them: its own
+// bytes, or as UTF-8 (GBK names decoded) for a reader.
+std::vector<std::string> listedNames(bool utf8) {
+    const int count = usb_file_count.load();
+    std::vector<std::string> names = fileNameListCopy(count <= FILE_NAME_SLOTS ? count : 0);
+    if (utf8) {
+        for (std::string& n : names) n = logTextAsUtf8(n);
+    }
+    return names;
+}
+
+// The listed file a reader names as it was shown (UTF-8) or by its own
+// bytes: its place in the list and the firmware's bytes; -1 when none is.
+int findListed(const std::string& name, std::string& raw) {
+    const std::vector<std::string> names = listedNames(false);
+    for (bool decoded : {false, true}) {
+        for (size_t i = 0; i < names.size(); ++i) {
+            if ((decoded ? logTextAsUtf8(names[i]) : names[i]) != name) continue;
+            raw = names[i];
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
 // The fields of /api/state, each read on its own so that a run can wait for
 // one of them at every instant without building the rest.
 using Field = std::pair<const char*, json (*)()>;
@@ -144,11 +169,7 @@ const std::vector<Field>& stateFields() {
         {"cp_time_hours", [] { return json(cp_time_hours.load()); }},
         {"usb_stick_changes", [] { return json(usb_stick_changes.load()); }},
         {"readonly_violations", [] { return json(usbStick().readOnlyViolations()); }},
-        {"file_name_list",
-         [] {
-             const int count = usb_file_count.load();
-             return json(fileNameListCopy(count <= FILE_NAME_SLOTS ? count : 0));
-         }},
+        {"file_name_list", [] { return json(listedNames(true)); }},
     };
     return fields;
 }
@@ -202,10 +223,6 @@ json boardState(const BoardSnapshot& s) {
     };
 }
 
-uint64_t sinceParam(const httplib::Request& req) {
-    if (!req.has_param("since")) return 0;
-    return strtoull(req.get_param_value("since").c_str(), nullptr, 10);
-}
 
 void reply(httplib::Response& res, const json& body, int status = 200) {
     res.status = status;
@@ -245,9 +262,23 @@ void setPen(bool down, int x, int y) {
     updatePenLine();
 }
 
+// The panel has one finger. A touch holds it until its release; another
+// touch meanwhile is refused, and a press of the pen takes it over (the
+// touch's release then leaves the pen's press alone).
+struct Finger {
+    std::mutex lock;
+    uint64_t press = 0;       // counts presses: a release is of one of them
+    int64_t touchUntilUs = 0;  // a touch's release, 0 when the pen holds it
+};
+Finger& finger() {
+    static Finger f;
+    return f;
+}
+
 }  // namespace
 
 struct HttpApi::Impl {
+    static constexpr size_t kBodyMaxBytes = 8192;
     World& world;
     // The model of the file asked for last, kept while the file is unchanged.
     std::mutex modelLock;
@@ -275,11 +306,16 @@ struct HttpApi::Impl {
     // a page elsewhere sends its own Origin, and a DNS-rebinding page a
     // Host that is not ours.
     bool fromHere(const httplib::Request& req) const {
+        // Host names and schemes are case-insensitive.
+        const auto lower = [](std::string text) {
+            for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return text;
+        };
         const std::string p = ":" + std::to_string(port);
-        const std::string host = req.get_header_value("Host");
+        const std::string host = lower(req.get_header_value("Host"));
         if (host != "127.0.0.1" + p && host != "localhost" + p) return false;
         if (!req.has_header("Origin")) return true;
-        const std::string origin = req.get_header_value("Origin");
+        const std::string origin = lower(req.get_header_value("Origin"));
         return origin == "http://127.0.0.1" + p || origin == "http://localhost" + p;
     }
 
@@ -346,9 +382,9 @@ struct HttpApi::Impl {
                      {"unbonded_layer_count", part["unbonded_layer_count"]},
                      {"job", part["job"]}};
         // However fast the clock runs, an event carries a bounded number of lines.
-        e["trace"] = linesSince(world.gcode, c.trace, true, 1000);
+        e["trace"] = linesSince(world.gcode, c.trace, true, 1000, "/api/trace");
         c.trace = e["trace"]["next"];
-        e["log"] = linesSince(world.log, c.log, false, 1000);
+        e["log"] = linesSince(world.log, c.log, false, 1000, "/api/log");
         c.log = e["log"]["next"];
         const uint64_t panel = panelChip().pixelsWritten();
         e["panel_changed"] = panel != c.panel;
@@ -386,8 +422,10 @@ struct HttpApi::Impl {
     }
 
     explicit Impl(World& w) : world(w) {
-        // A request body holds a few fields; nothing needs more.
-        server.set_payload_max_length(size_t{1} << 20);
+        // A request body holds a few fields; nothing needs more. The HTTP
+        // library holds form-encoded bodies (curl -d) to this already: one
+        // limit for every body, whatever its type.
+        server.set_payload_max_length(kBodyMaxBytes);
         // A worker serves one connection at a time: idle ones are let go
         // soon, and there are enough workers that dozens of them (and the
         // page's streams) hold up no request.
@@ -422,7 +460,12 @@ struct HttpApi::Impl {
             reply(res, boardState(world.board.snapshot()));
         });
         get("/api/trace", [this](const httplib::Request& req, httplib::Response& res) {
-            reply(res, linesSince(world.gcode, sinceParam(req), true));
+            uint64_t since = 0;
+            if (req.has_param("since")) {
+                const std::string error = api::parseSince(req.get_param_value("since"), since);
+                if (!error.empty()) return badRequest(res, error);
+            }
+            reply(res, linesSince(world.gcode, since, true, SIZE_MAX, "/api/trace"));
         });
         get("/api/panel.png", [](const httplib::Request&, httplib::Response& res) {
             const std::vector<uint8_t> rgb = rgb565ToRgb(panelChip().screen());
@@ -437,12 +480,33 @@ struct HttpApi::Impl {
             const int x = t.x, y = t.y, ms = t.ms;
             // Held for firmware time: the release is due `ms` after the press,
             // however long that takes in real time (also on a paused clock).
-            int64_t releaseAt = 0;
+            int64_t releaseAt = 0, heldUntil = -1;
             change([&] {
+                Finger& f = finger();
+                std::lock_guard<std::mutex> l(f.lock);
+                if (touchChip().pressed()) {
+                    heldUntil = f.touchUntilUs;
+                    return;
+                }
                 setPen(true, x, y);
+                const uint64_t press = ++f.press;
                 releaseAt = platformMonotonicUs() + static_cast<int64_t>(ms) * 1000;
-                clock().at(releaseAt, [x, y] { setPen(false, x, y); });
+                f.touchUntilUs = releaseAt;
+                clock().at(releaseAt, [x, y, press] {
+                    Finger& held = finger();
+                    std::lock_guard<std::mutex> hl(held.lock);
+                    if (held.press != press) return;
+                    held.touchUntilUs = 0;
+                    setPen(false, x, y);
+                });
             });
+            if (heldUntil == 0) return reply(res, json{{"error", "the pen holds the panel"}}, 409);
+            if (heldUntil > 0) {
+                return reply(res,
+                             json{{"error", "a touch holds the panel until its release"},
+                                  {"release_at_ms", (heldUntil - VirtualClock::kStartUs) / 1000}},
+                             409);
+            }
             reply(res, json{{"x", x},
                             {"y", y},
                             {"ms", ms},
@@ -453,7 +517,13 @@ struct HttpApi::Impl {
             if (const std::string error = api::parsePen(req.body, p); !error.empty()) {
                 return badRequest(res, error);
             }
-            change([&] { setPen(p.down, p.x, p.y); });
+            change([&] {
+                Finger& f = finger();
+                std::lock_guard<std::mutex> l(f.lock);
+                ++f.press;
+                f.touchUntilUs = 0;
+                setPen(p.down, p.x, p.y);
+            });
             reply(res, json{{"down", p.down}});
         });
         post("/api/usb/insert", [this](const httplib::Request& req, httplib::Response& res) {
@@ -488,16 +558,12 @@ struct HttpApi::Impl {
             res.set_content(encodePng(rgb.data(), w, h), "image/png");
         });
         post("/api/print", [](const httplib::Request& req, httplib::Response& res) {
-            const json body = json::parse(req.body, nullptr, false);
-            if (!body.is_object() || !body.contains("file") || !body["file"].is_string()) {
-                return badRequest(res, "give {\"file\":NAME} of a listed file");
+            std::string name;
+            if (const std::string error = api::parsePrint(req.body, name); !error.empty()) {
+                return badRequest(res, error);
             }
-            const std::string name = body["file"].get<std::string>();
-            const int count = usb_file_count.load() <= FILE_NAME_SLOTS ? usb_file_count.load() : 0;
-            const std::vector<std::string> list = fileNameListCopy(count);
-            const auto at = std::find(list.begin(), list.end(), name);
-            if (at == list.end()) return badRequest(res, "no listed file " + name);
-            const int index = static_cast<int>(at - list.begin());
+            const int index = findListed(name, name);
+            if (index < 0) return badRequest(res, "no listed file " + name);
             // Selected, read and started on the firmware's thread as the file,
             // preview and start windows do it, refusals included.
             auto refusal = std::make_shared<std::string>("the firmware's main loop did not answer");
@@ -532,20 +598,23 @@ struct HttpApi::Impl {
             reply(res, firmwareState());
         });
         post("/api/print/request", [](const httplib::Request& req, httplib::Response& res) {
-            const json body = json::parse(req.body, nullptr, false);
-            static const std::pair<const char*, int> kRequests[] = {{"pause", rOPER_PAUSE},
-                                                                    {"resume", rOPER_RESUME},
-                                                                    {"temppause", rOPER_TEMPPAUSE},
-                                                                    {"cancel", rOPER_CANCEL}};
-            if (body.is_object() && body.contains("request") && body["request"].is_string()) {
-                for (const auto& [text, code] : kRequests) {
-                    if (body["request"] == text) {
-                        change([code = code] { setCurrentButton(code); });
-                        return reply(res, firmwareState());
-                    }
-                }
+            std::string request;
+            if (const std::string error = api::parsePrintRequest(req.body, request);
+                !error.empty()) {
+                return badRequest(res, error);
             }
-            badRequest(res, "request must be pause, resume, temppause or cancel");
+            const int code = request == "pause"       ? rOPER_PAUSE
+                             : request == "resume"    ? rOPER_RESUME
+                             : request == "temppause" ? rOPER_TEMPPAUSE
+                                                      : rOPER_CANCEL;
+            // A request kept with no job to take it would hit the next job.
+            bool taken = false;
+            change([&] {
+                taken = jobAlive();
+                if (taken) setCurrentButton(code);
+            });
+            if (!taken) return badRequest(res, "no job is running to take the request");
+            reply(res, firmwareState());
         });
         post("/api/run", [](const httplib::Request& req, httplib::Response& res) {
             api::Run ask;
@@ -586,8 +655,11 @@ struct HttpApi::Impl {
             if (const std::string error = api::parsePartFile(name); !error.empty()) {
                 return badRequest(res, error);
             }
+            // A name shown decoded is the file of the listed name's bytes.
+            std::string raw = name;
+            findListed(name, raw);
             std::string error;
-            const std::string path = sysPath(pravikPath) + "/" + name;
+            const std::string path = sysPath(pravikPath) + "/" + raw;
             std::lock_guard<std::mutex> lock(modelLock);
             if (!fileModel(path, error)) return badRequest(res, error);
             json state = comparisonState(compareWithModel(world.vat.part(), model));
@@ -624,7 +696,12 @@ struct HttpApi::Impl {
         get("/api/events",
             [this](const httplib::Request&, httplib::Response& res) { stream(res); });
         get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
-            reply(res, linesSince(world.log, sinceParam(req), false));
+            uint64_t since = 0;
+            if (req.has_param("since")) {
+                const std::string error = api::parseSince(req.get_param_value("since"), since);
+                if (!error.empty()) return badRequest(res, error);
+            }
+            reply(res, linesSince(world.log, since, false, SIZE_MAX, "/api/log"));
         });
     }
 };

@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "board_io.h"
 #include "http_api.h"
@@ -128,25 +130,70 @@ Options parseOptions(int argc, char** argv) {
 
 // The firmware's standard output and error go to the terminal and into the
 // log, each line stamped with the firmware time at which it was written:
-// the streams write straight into the log from the thread that prints.
+// the streams write straight into the log from the thread that prints. A
+// line left without its end (the firmware's last words before it halts, say)
+// goes into the log once nothing more has come for a second of firmware
+// time, and at exit.
+// A carriage return at either end of a line ("set done!\n\r") carries no text.
+void addLine(sim::Trace& log, std::string line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.front() == '\r') line.erase(0, 1);
+    log.add(' ', sim::logTextAsUtf8(line));
+}
+
 struct LogStream {
+    LogStream(sim::Trace* into, int fd) : log(into), terminal(fd) {}
     sim::Trace* log;
     int terminal;
+    std::mutex lock;
     std::string pending;
+    int64_t lastWriteUs = 0;
+    bool flushDue = false;
+
+    // lock held
+    void flushPending() {
+        if (pending.empty()) return;
+        std::string line = std::move(pending);
+        pending.clear();
+        addLine(*log, line);
+    }
+    // lock held
+    void flushLater() {
+        if (flushDue || pending.empty()) return;
+        flushDue = true;
+        sim::clock().at(lastWriteUs + kQuietUs, [this] {
+            std::lock_guard<std::mutex> l(lock);
+            flushDue = false;
+            if (platformMonotonicUs() - lastWriteUs >= kQuietUs) {
+                flushPending();
+            } else {
+                flushLater();
+            }
+        });
+    }
+    static constexpr int64_t kQuietUs = 1'000'000;
+    // A longer line is cut: no line grows without bound.
+    static constexpr size_t kLineMax = 4096;
 };
+
+std::vector<LogStream*> g_logStreams;
 
 ssize_t writeLog(void* cookie, const char* data, size_t size) {
     auto& s = *static_cast<LogStream*>(cookie);
     (void)!write(s.terminal, data, size);
+    std::lock_guard<std::mutex> l(s.lock);
     s.pending.append(data, size);
     size_t eol;
     while ((eol = s.pending.find('\n')) != std::string::npos) {
-        std::string line = s.pending.substr(0, eol);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        s.log->add(' ', sim::logTextAsUtf8(line));
+        addLine(*s.log, s.pending.substr(0, eol));
         s.pending.erase(0, eol + 1);
     }
-    if (s.pending.size() > 4096) s.pending.clear();  // a line that never ends
+    while (s.pending.size() > LogStream::kLineMax) {
+        addLine(*s.log, s.pending.substr(0, LogStream::kLineMax));
+        s.pending.erase(0, LogStream::kLineMax);
+    }
+    s.lastWriteUs = platformMonotonicUs();
+    s.flushLater();
     return static_cast<ssize_t>(size);
 }
 
@@ -154,13 +201,27 @@ void captureOutput(sim::Trace& log) {
     fflush(stdout);
     fflush(stderr);
     const cookie_io_functions_t io{nullptr, writeLog, nullptr, nullptr};
-    FILE* out = fopencookie(new LogStream{&log, STDOUT_FILENO, {}}, "w", io);
-    FILE* err = fopencookie(new LogStream{&log, STDERR_FILENO, {}}, "w", io);
+    auto* outStream = new LogStream(&log, STDOUT_FILENO);
+    auto* errStream = new LogStream(&log, STDERR_FILENO);
+    FILE* out = fopencookie(outStream, "w", io);
+    FILE* err = fopencookie(errStream, "w", io);
     if (out == nullptr || err == nullptr) return;
-    setvbuf(out, nullptr, _IOLBF, 0);
+    g_logStreams = {outStream, errStream};
+    // Unbuffered, so a line without its end reaches the log too.
+    setvbuf(out, nullptr, _IONBF, 0);
     setvbuf(err, nullptr, _IONBF, 0);
     stdout = out;
     stderr = err;
+}
+
+// What is left of a line at exit.
+void flushLogs() {
+    fflush(stdout);
+    fflush(stderr);
+    for (LogStream* s : g_logStreams) {
+        std::lock_guard<std::mutex> l(s->lock);
+        s->flushPending();
+    }
 }
 
 // The calibration file the firmware would have after calibrating this
@@ -190,7 +251,7 @@ void provideCalibration(const std::string& root, bool uncalibrated) {
             std::error_code ec;
             std::filesystem::remove_all(g_world->root, ec);
         }
-        fflush(stdout);
+        flushLogs();
         const char bye[] = "printer-sim: stopped\n";
         (void)!write(STDOUT_FILENO, bye, sizeof bye - 1);
         _exit(0);

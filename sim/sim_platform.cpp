@@ -24,6 +24,7 @@ std::atomic<bool> g_taskRan{false};
 
 JobListener g_jobListener;
 thread_local bool t_jobThread = false;
+std::atomic<int> g_liveJobs{0};
 
 struct JobThread {
     void* (*body)(void*);
@@ -33,6 +34,10 @@ struct JobThread {
 
 void setJobListener(JobListener listener) {
     g_jobListener = std::move(listener);
+}
+
+bool jobAlive() {
+    return g_liveJobs.load() > 0;
 }
 
 bool onJobThread() {
@@ -90,10 +95,9 @@ int platformWaitReadable(int fd, int64_t us) {
 }
 
 int platformThreadStart(pthread_t* thread, const char* name, void* (*body)(void*), void* arg) {
-    if (!sim::g_jobListener || std::string_view(name) != "print") {
-        return sim::clock().startParty(thread, name, body, arg);
-    }
-    sim::g_jobListener(true);
+    if (std::string_view(name) != "print") return sim::clock().startParty(thread, name, body, arg);
+    ++sim::g_liveJobs;
+    if (sim::g_jobListener) sim::g_jobListener(true);
     auto* job = new sim::JobThread{body, arg};
     const int err = sim::clock().startParty(
         thread, name,
@@ -101,13 +105,15 @@ int platformThreadStart(pthread_t* thread, const char* name, void* (*body)(void*
             const std::unique_ptr<sim::JobThread> job(static_cast<sim::JobThread*>(a));
             sim::t_jobThread = true;
             void* result = job->body(job->arg);
-            sim::g_jobListener(false);
+            if (sim::g_jobListener) sim::g_jobListener(false);
+            --sim::g_liveJobs;
             return result;
         },
         job);
     if (err != 0) {
         delete job;
-        sim::g_jobListener(false);
+        if (sim::g_jobListener) sim::g_jobListener(false);
+        --sim::g_liveJobs;
     }
     return err;
 }

@@ -28,6 +28,8 @@ using JobListener = std::function<void(bool started)>;
 void setJobListener(JobListener listener);
 // True on the thread of the running job.
 bool onJobThread();
+// True while a print thread lives (from its start to the end of its work).
+bool jobAlive();
 
 // Runs `task` on the firmware's main loop between two passes and waits for
 // it, letting firmware time run (also on a paused clock) until the loop has

@@ -204,6 +204,12 @@ TEST_F(StartupFaultScenario, WithoutTheFrameBufferTheFirmwareHaltsOnItsDriveBoar
     const json s = run(3000);
     EXPECT_EQ(s["main_loop_passes"], 0);
     EXPECT_TRUE(get("/api/trace")["lines"].empty()) << "nothing is sent to the board";
+    // Why it halted reaches the log, although the firmware ends the line
+    // without its line feed, a second of quiet after it was written.
+    const json log = get("/api/log")["lines"];
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back()["text"], "Error : Can not open /dev/fb0/n");
+    EXPECT_GE(log.back()["t"].get<int64_t>(), 1000);
     // The error picture at (40, 40) on the panel.
     const std::vector<uint16_t> panel = panelPixels(),
                                 error = picturePixels(gImage_driveboarderror);

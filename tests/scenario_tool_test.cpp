@@ -1,6 +1,9 @@
 // printer-sim as a tool: its control server as a web page elsewhere, a
 // careless script or a broken client meets it; its print hook; its stick.
 #include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
 #include <latch>
 #include <thread>
 #include <vector>
@@ -98,6 +101,155 @@ TEST_F(HttpScenario, EventStreamsAreBoundedAndTheApiStaysAnswerable) {
     for (std::thread& t : streams) t.join();
 }
 
+// Every line of the trace and of the log reaches a reader of the event
+// stream once and in order; lines an event leaves out (it carries at most
+// 1000 of each) are named with where to fetch them.
+TEST_F(HttpScenario, EveryLineOfALongRunReachesTheEventStream) {
+    struct Seen {
+        std::mutex lock;
+        std::map<std::string, std::vector<json>> lines;  // per kind: trace, log
+        std::map<std::string, uint64_t> next;
+        std::vector<std::string> faults;
+    } seen;
+    std::atomic<bool> done{false};
+    std::latch first(1);
+    std::thread reader([&] {
+        httplib::Client c("127.0.0.1", port_);
+        std::string buffer;
+        bool started = false;
+        c.Get("/api/events", [&](const char* data, size_t n) {
+            buffer.append(data, n);
+            size_t end;
+            while ((end = buffer.find("\n\n")) != std::string::npos) {
+                const json e = json::parse(buffer.substr(6, end - 6), nullptr, false);
+                buffer.erase(0, end + 2);
+                std::lock_guard<std::mutex> l(seen.lock);
+                for (const char* kind : {"trace", "log"}) {
+                    const json& part = e[kind];
+                    std::vector<json>& into = seen.lines[kind];
+                    if (part.contains("dropped")) {
+                        // Fetch what the event left out, from where it says.
+                        const json& d = part["dropped"];
+                        if (d["held_from"] != d["from"]) seen.faults.push_back("lines were lost");
+                        httplib::Client f("127.0.0.1", port_);
+                        const auto res = f.Get(d["fetch"].get<std::string>());
+                        const json held = res ? json::parse(res->body, nullptr, false) : json();
+                        for (const json& l : held["lines"]) {
+                            if (l["seq"] < d["from"].get<uint64_t>() + d["count"].get<uint64_t>())
+                                into.push_back(l);
+                        }
+                    }
+                    for (const json& l : part["lines"]) into.push_back(l);
+                    seen.next[kind] = part["next"];
+                }
+                if (!started) {
+                    started = true;
+                    first.count_down();
+                }
+            }
+            return !done;
+        });
+    });
+    first.wait();
+    run(3000000);
+    const json trace = get("/api/trace"), log = get("/api/log");
+    // The reader catches up within a few events.
+    for (int i = 0; i < 6000; ++i) {
+        {
+            std::lock_guard<std::mutex> l(seen.lock);
+            if (seen.next["trace"] >= trace["next"] && seen.next["log"] >= log["next"]) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    done = true;
+    reader.join();
+    EXPECT_TRUE(seen.faults.empty());
+    for (const auto& [kind, all] : {std::pair{"trace", trace}, std::pair{"log", log}}) {
+        SCOPED_TRACE(kind);
+        const std::vector<json>& got = seen.lines[kind];
+        ASSERT_FALSE(got.empty());
+        const uint64_t from = got.front()["seq"];
+        ASSERT_EQ(got.size(), all["lines"].size() - from) << "lines lost or repeated";
+        for (size_t i = 0; i < got.size(); ++i) {
+            ASSERT_EQ(got[i], all["lines"][from + i]) << "at " << i;
+        }
+    }
+    EXPECT_GT(trace["next"].get<uint64_t>(), 4000u) << "the run was long enough to matter";
+}
+
+// Query numbers are read strictly, like every other number of the API.
+TEST_F(HttpScenario, ALineCursorIsDecimalDigits) {
+    run(3000);
+    for (const char* path : {"/api/trace", "/api/log"}) {
+        for (const char* since : {"abc", "5x", "-1", "", "+3"}) {
+            SCOPED_TRACE(std::string(path) + "?since=" + since);
+            auto res = client_->Get(std::string(path) + "?since=" + since);
+            ASSERT_TRUE(res);
+            EXPECT_EQ(res->status, 400);
+            EXPECT_NE(res->body.find("since must be"), std::string::npos) << res->body;
+        }
+        auto res = client_->Get(std::string(path) + "?since=2");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200);
+        EXPECT_EQ(json::parse(res->body)["lines"][0]["seq"], 2);
+    }
+}
+
+// One limit for every body, whatever its content type; host names as any
+// case; /api/run's fields as strictly as the others'.
+TEST_F(HttpScenario, BodiesHostsAndRunsAreReadAlike) {
+    for (const char* type : {"application/json", "application/x-www-form-urlencoded"}) {
+        SCOPED_TRACE(type);
+        std::string body = R"({"ms":0})";
+        body.resize(8192, ' ');
+        auto res = client_->Post("/api/run", body, type);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200) << res->body;
+        body.push_back(' ');
+        res = client_->Post("/api/run", body, type);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 413) << res->body;
+    }
+    auto res = client_->Get("/api/state", {{"Host", "LOCALHOST:" + std::to_string(port_)}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    const uint64_t before = state()["sim_time_ms"];
+    for (const char* body :
+         {R"({"ms":100,"extra":1})",
+          R"({"ms":100,"until":{"field":"usb_file_count","equals":0},"limit_ms":100})"}) {
+        SCOPED_TRACE(body);
+        EXPECT_EQ(post(body, "/api/run"), 400);
+    }
+    EXPECT_EQ(state()["sim_time_ms"], before) << "a refused run runs nothing";
+}
+
+// One finger: a second touch while the first is held is refused with the
+// first one's release, and the first holds until then.
+TEST_F(HttpScenario, ATouchWhileAnotherIsHeldIsRefused) {
+    auto res = client_->Post("/api/touch", R"({"x":10,"y":10,"ms":1000})", "application/json");
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200);
+    const int64_t release = json::parse(res->body)["release_at_ms"];
+    run(100);
+    res = client_->Post("/api/touch", R"({"x":200,"y":100,"ms":100})", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 409);
+    EXPECT_EQ(json::parse(res->body)["release_at_ms"], release);
+    run(800);
+    EXPECT_TRUE(state()["pen_down"].get<bool>());
+    EXPECT_EQ(state()["tp_pixlcd"], (json{{"x", 10}, {"y", 10}})) << "still the first press";
+    run(200);
+    EXPECT_FALSE(state()["pen_down"].get<bool>());
+    // The pen takes the panel over; a touch's release then leaves it pressed.
+    ASSERT_EQ(post(R"({"x":20,"y":20,"ms":300})", "/api/touch"), 200);
+    ASSERT_EQ(post(R"({"down":true,"x":30,"y":30})", "/api/pen"), 200);
+    run(500);
+    EXPECT_TRUE(state()["pen_down"].get<bool>());
+    EXPECT_EQ(post(R"({"x":40,"y":40})", "/api/touch"), 409);
+    ASSERT_EQ(post(R"({"down":false})", "/api/pen"), 200);
+    EXPECT_FALSE(state()["pen_down"].get<bool>());
+}
+
 class PrintHookScenario : public SimScenario {
   protected:
     void SetUp() override {
@@ -141,6 +293,32 @@ TEST_F(PrintHookScenario, TheHookDoesWhatTheStartButtonDoes) {
     awaitStatus(PRINT_END);
 }
 
+// A request goes to a print thread; with none alive it is refused, and the
+// next job runs as if it had never been asked.
+TEST_F(PrintHookScenario, ARequestWithNoJobIsRefusedAndLeavesTheNextJobAlone) {
+    for (const char* request : {"pause", "resume", "temppause", "cancel"}) {
+        SCOPED_TRACE(request);
+        auto res = client_->Post("/api/print/request", json{{"request", request}}.dump(),
+                                 "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400);
+        EXPECT_NE(res->body.find("no job"), std::string::npos) << res->body;
+    }
+    run(1000);
+    ASSERT_EQ(print()->status, 200);
+    awaitStatus(PRINT_END);
+    const json s = state();
+    EXPECT_EQ(s["current_layer"], 3) << "every layer printed";
+    for (const json& l : get("/api/log")["lines"]) {
+        EXPECT_EQ(l["text"].get<std::string>().find("pause"), std::string::npos) << l["text"];
+    }
+    // While the job runs, a request is taken.
+    ASSERT_EQ(print()->status, 200);
+    ASSERT_NO_FATAL_FAILURE(awaitState("is_printing_true", 1, 50));
+    EXPECT_EQ(post(R"({"request":"cancel"})", "/api/print/request"), 200);
+    awaitStatus(PRINT_END);
+}
+
 // The demo stick, as a person starts the simulator: a copy of the folder.
 class StickScenario : public SimScenario {
   protected:
@@ -165,6 +343,12 @@ TEST_F(LogScenario, TheLogIsUtf8AlsoForGbkNames) {
     bool logged = false;
     for (const json& l : lines) logged |= l["text"] == "start file_name_list[0]:齿轮.pvk4k";
     EXPECT_TRUE(logged) << lines.dump();
+    // The state shows the name as the log does, and takes it back as shown.
+    EXPECT_EQ(state()["file_name_list"], json::array({"齿轮.pvk4k"}));
+    EXPECT_EQ(print("齿轮.pvk4k"), 200);
+    auto res = client_->Get("/api/part?file=%E9%BD%BF%E8%BD%AE.pvk4k");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << res->body;
 }
 
 TEST_F(StickScenario, AWriteToTheReadOnlyStickIsAFaultAndTheFolderStaysAsItWas) {
