@@ -222,16 +222,16 @@ LAYER_BENCHMARKS(Sparse, 1)
 LAYER_BENCHMARKS(Typical, 2)
 LAYER_BENCHMARKS(Dense, 3)
 
-// What the resin vat reads of the mask at each exposure: the mean of every
+// What the resin vat reads of the mask at each exposure: the sum of every
 // 8 x 8-pixel cell, on the typical layer decoded onto the frame.
-static void BM_CellMeansTypical(benchmark::State& state) {
+static void BM_CellSumsTypical(benchmark::State& state) {
     const Layer& l = layer(2);
     decodeLayer(l.code.data(), l.code.size(), frame());
-    std::vector<uint8_t> means(sim::kCells);
+    std::vector<uint16_t> sums(sim::kCells);
     for (auto _ : state) {
-        sim::cellMeans(frame(), means.data());
-        benchmark::DoNotOptimize(means.data());
+        sim::cellSums(frame(), sums.data());
+        benchmark::DoNotOptimize(sums.data());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * FRAME_BYTES);
 }
-BENCHMARK(BM_CellMeansTypical)->ComputeStatistics("min", fastest);
+BENCHMARK(BM_CellSumsTypical)->ComputeStatistics("min", fastest);

@@ -6,29 +6,25 @@
 
 namespace sim {
 
-void cellMeans(const uint8_t* frame, uint8_t* means) {
-    constexpr int kValuesPerCell = kCellPixels * 3;
-    constexpr int kCellValues = kValuesPerCell * kCellPixels;  // 192
-    uint16_t sums[kCellsX];
+void cellSums(const uint8_t* frame, uint16_t* sums) {
+    constexpr int kValuesPerCell = kCellPixels * 3;  // of one line
+    static_assert(kCellValues * 255 <= UINT16_MAX);
     for (int cy = 0; cy < kCellsY; ++cy) {
-        std::memset(sums, 0, sizeof sums);
+        uint16_t* row = sums + cy * kCellsX;
+        std::memset(row, 0, kCellsX * sizeof *row);
         for (int line = 0; line < kCellPixels; ++line) {
-            const uint8_t* row =
+            const uint8_t* values =
                 frame + static_cast<size_t>(cy * kCellPixels + line) * FRAME_LINE_BYTES;
             for (int cx = 0; cx < kCellsX; ++cx) {
-                const uint8_t* v = row + cx * kValuesPerCell;
+                const uint8_t* v = values + cx * kValuesPerCell;
                 // Most of a mask is dark: a word at a time tells.
                 uint64_t w[3];
                 std::memcpy(w, v, sizeof w);
                 if ((w[0] | w[1] | w[2]) == 0) continue;
                 unsigned s = 0;
                 for (int i = 0; i < kValuesPerCell; ++i) s += v[i];
-                sums[cx] = static_cast<uint16_t>(sums[cx] + s);
+                row[cx] = static_cast<uint16_t>(row[cx] + s);
             }
-        }
-        for (int cx = 0; cx < kCellsX; ++cx) {
-            means[cy * kCellsX + cx] =
-                static_cast<uint8_t>((sums[cx] + kCellValues / 2) / kCellValues);
         }
     }
 }
@@ -116,12 +112,15 @@ size_t Part::bytes() const {
     return n;
 }
 
-ModelLayer modelLayer(const uint8_t* means) {
+ModelLayer modelLayer(const uint16_t* sums) {
+    // Mean against threshold, exactly: sum against threshold x kCellValues.
+    constexpr unsigned lit_at = kLitCell * kCellValues, dark_to = kDarkCell * kCellValues,
+                       solid_at = kSolidCell * kCellValues;
     std::vector<uint8_t> lit(kCells), grey(kCells), solid(kCells);
     for (int i = 0; i < kCells; ++i) {
-        lit[i] = means[i] >= kLitCell;
-        grey[i] = means[i] > kDarkCell && means[i] < kLitCell;
-        solid[i] = means[i] >= kSolidCell;
+        lit[i] = sums[i] >= lit_at;
+        grey[i] = sums[i] > dark_to && sums[i] < lit_at;
+        solid[i] = sums[i] >= solid_at;
     }
     return ModelLayer{CellSet::of(lit.data()), CellSet::of(grey.data()), CellSet::of(solid.data())};
 }

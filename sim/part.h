@@ -24,6 +24,11 @@ constexpr double kCellWidthMm = kCellPixels * kPixelWidthMm;    // 0.2519
 constexpr double kCellHeightMm = kCellPixels * kPixelHeightMm;  // 0.25
 constexpr double kCellAreaMm2 = kCellWidthMm * kCellHeightMm;
 
+// A cell's 192 values: its 8 x 8 pixels, three values each. Cells are kept
+// as the sum of their values, so that every use of a cell's mean (the dose,
+// the thresholds below) takes it exactly.
+constexpr int kCellValues = kCellPixels * kCellPixels * 3;
+
 // A cell counts as lit in a file when the mean of its values is at least
 // this (90 %), as dark when at most kDarkCell (5 %: a twentieth of a lit
 // cell's dose, under the critical energy even at bottom-layer exposures);
@@ -33,9 +38,12 @@ constexpr uint8_t kLitCell = 230;
 constexpr uint8_t kDarkCell = 12;
 constexpr uint8_t kSolidCell = 128;
 
-// The mean of each cell's 192 values (its 8 x 8 pixels, three values each),
-// rounded; `means` holds kCells, row after row.
-void cellMeans(const uint8_t* frame, uint8_t* means);
+// The sum of each cell's values (its mean times kCellValues); `sums` holds
+// kCells, row after row.
+void cellSums(const uint8_t* frame, uint16_t* sums);
+inline double cellMean(uint16_t sum) {
+    return sum / static_cast<double>(kCellValues);
+}
 
 // A set of cells, kept as a bit map of its bounding box.
 class CellSet {
@@ -95,7 +103,7 @@ class Part {
 // The cells of one layer of a file, by how clearly they are lit.
 struct ModelLayer {
     CellSet lit;    // mean >= kLitCell
-    CellSet grey;   // between
+    CellSet grey;   // above kDarkCell, below kLitCell
     CellSet solid;  // mean >= kSolidCell: the file's geometry
 };
 
@@ -108,7 +116,7 @@ struct FileModel {
     Part part() const;
 };
 
-ModelLayer modelLayer(const uint8_t* means);
+ModelLayer modelLayer(const uint16_t* sums);
 
 // A part held against a file's model.
 struct PartComparison {

@@ -78,6 +78,7 @@ json exposureState(const CellExposure& e, int x, int y) {
                 {"y", y},
                 {"cell", {x / kCellPixels, y / kCellPixels}},
                 {"layer", e.layer},
+                {"cell_mean", std::round(e.cell_mean * 1000) / 1000},
                 {"dose_mj_cm2", std::round(e.dose_mj_cm2 * 1000) / 1000},
                 {"cure_depth_mm", um(e.cure_depth_mm)},
                 {"bonded", e.bonded}};

@@ -23,7 +23,7 @@ constexpr size_t kPartBytesMax = size_t{128} << 20;
 
 ResinVat::ResinVat(Resin resin)
     : resin_(resin),
-      means_(kCells, 0),
+      sums_(kCells, 0),
       dose_(kCells, 0),
       reach_(kCells, 0),
       lastDose_(kCells, 0),
@@ -55,9 +55,9 @@ void ResinVat::attachMask(const std::string& root) {
 
 void ResinVat::readMask() {
     if (mask_ != nullptr) {
-        cellMeans(mask_, means_.data());
+        cellSums(mask_, sums_.data());
     } else {
-        std::fill(means_.begin(), means_.end(), 0);
+        std::fill(sums_.begin(), sums_.end(), 0);
     }
     maskStale_ = false;
 }
@@ -65,11 +65,13 @@ void ResinVat::readMask() {
 void ResinVat::addDose(int64_t now_us) {
     if (lightOn_ && intensity_ > 0 && now_us > since_us_) {
         const double seconds = static_cast<double>(now_us - since_us_) / 1e6;
-        // A cell's dose: its mean / 255 x intensity / 255 x irradiance x time.
-        const auto k = static_cast<float>(std::min(intensity_, 255) / 255.0 *
-                                          resin_.irradiance_mw_cm2 * seconds / 255.0);
+        // A cell's dose: its mean / 255 x intensity / 255 x irradiance x time,
+        // the mean its sum / kCellValues.
+        const double full = std::min(intensity_, 255) / 255.0 * resin_.irradiance_mw_cm2 * seconds;
+        const auto k = static_cast<float>(full / (255.0 * kCellValues));
         std::vector<float>& into = job_ ? dose_ : stray_;
-        for (int i = 0; i < kCells; ++i) into[i] += static_cast<float>(means_[i]) * k;
+        for (int i = 0; i < kCells; ++i) into[i] += static_cast<float>(sums_[i]) * k;
+        if (job_) fullDose_ += full;
         if (!job_) strayUs_ += static_cast<uint64_t>(now_us - since_us_);
     }
     since_us_ = now_us;
@@ -117,6 +119,8 @@ void ResinVat::cure() {
         if (bonded[i]) reach_[i] = std::max(reach_[i], static_cast<float>(film));
     }
     lastBonded_ = bonded;
+    lastFullDose_ = fullDose_;
+    fullDose_ = 0;
     if (part_.bytes() < kPartBytesMax) layer.cells = CellSet::of(bonded.data());
     part_.add(std::move(layer));
     ++exposures_;
@@ -132,6 +136,7 @@ void ResinVat::jobStarted() {
     part_.clear();
     std::fill(reach_.begin(), reach_.end(), 0.0f);
     std::fill(dose_.begin(), dose_.end(), 0.0f);
+    fullDose_ = lastFullDose_ = 0;
     std::fill(lastDose_.begin(), lastDose_.end(), 0.0f);
     std::fill(lastDepth_.begin(), lastDepth_.end(), 0.0f);
     std::fill(lastBonded_.begin(), lastBonded_.end(), 0);
@@ -239,6 +244,7 @@ CellExposure ResinVat::exposureAt(int x, int y) const {
     const int i = y * kCellsX + x;
     e.layer = exposures_;
     e.dose_mj_cm2 = lastDose_[i];
+    e.cell_mean = lastFullDose_ > 0 ? lastDose_[i] / lastFullDose_ * 255 : 0;
     e.cure_depth_mm = lastDepth_[i];
     e.bonded = lastBonded_[i] != 0;
     return e;

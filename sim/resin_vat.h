@@ -43,6 +43,9 @@ struct VatSummary {
 // The last exposure at a place: dose and cure depth.
 struct CellExposure {
     int layer = 0;  // 1-based, 0 before the first
+    // The cell's mean over the exposure, as its dose took it (0..255): the
+    // dose over what a fully lit cell got.
+    double cell_mean = 0;
     double dose_mj_cm2 = 0;
     double cure_depth_mm = 0;
     bool bonded = false;
@@ -88,7 +91,7 @@ class ResinVat {
     mutable std::mutex lock_;
     Resin resin_;
     const uint8_t* mask_ = nullptr;
-    std::vector<uint8_t> means_;
+    std::vector<uint16_t> sums_;  // of the mask's cells
     bool maskStale_ = true;
 
     bool job_ = false;
@@ -102,6 +105,7 @@ class ResinVat {
     bool open_ = false;
     double openZ_ = 0;
     std::vector<float> dose_;
+    double fullDose_ = 0;  // what a fully lit cell got in it
 
     // The part and, per cell, how far below the platform it reaches.
     Part part_;
@@ -111,6 +115,7 @@ class ResinVat {
     int litMoves_ = 0;
 
     std::vector<float> lastDose_, lastDepth_;
+    double lastFullDose_ = 0;
     std::vector<uint8_t> lastBonded_;
 
     uint64_t strayUs_ = 0;

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -121,6 +122,55 @@ TEST_F(VatTest, DosesAtOneZAddUpAndFollowTheMaskAndTheIntensity) {
     EXPECT_NEAR(vat_.exposureAt(8, 8).dose_mj_cm2, dose(2) + dose(2) * 128 / 255 + dose(1), 1e-3);
     EXPECT_NEAR(vat_.exposureAt(3 * 8, 8).dose_mj_cm2, dose(2) + dose(1), 1e-3);
     EXPECT_EQ(vat_.part().layers().size(), 1u);
+}
+
+// A cell's dose is its exact mean: half its values lit is half the dose,
+// not a rounded 128/255 of it; the exposure says the mean it used.
+TEST_F(VatTest, ACellsMeanIsExact) {
+    vat_.jobStarted();
+    vat_.setJobLayer(0.05);
+    memset(frame_, 0, FRAME_BYTES);
+    for (int line = 30 * 8; line < 30 * 8 + 4; ++line) {  // 4 of the cell's 8 lines
+        memset(frame_ + line * FRAME_LINE_BYTES + 30 * 8 * 3, 255, 8 * 3);
+    }
+    vat_.maskWritten(t_);
+    expose(0, 10);
+    vat_.jobEnded();
+    const sim::CellExposure e = vat_.exposureAt(30 * 8, 30 * 8);
+    EXPECT_NEAR(e.cell_mean, 127.5, 1e-4);
+    EXPECT_NEAR(e.dose_mj_cm2, dose(10) / 2, 1e-4);
+}
+
+// The file's cells by the same exact mean: a value of one more than a dark
+// cell's makes an edge cell, one less than a lit cell's too.
+TEST(FileCells, ThresholdsJudgeTheExactMean) {
+    std::vector<uint8_t> frame(FRAME_BYTES, 0);
+    auto cell = [&](int cx, int cy, int sum) {
+        for (int line = 0; line < 8 && sum > 0; ++line) {
+            uint8_t* v = frame.data() + (cy * 8 + line) * FRAME_LINE_BYTES + cx * 8 * 3;
+            for (int i = 0; i < 24 && sum > 0; ++i) {
+                v[i] = static_cast<uint8_t>(std::min(sum, 255));
+                sum -= v[i];
+            }
+        }
+    };
+    cell(0, 0, 12 * 192);       // mean 12: dark
+    cell(1, 0, 12 * 192 + 1);   // 12.005: an edge
+    cell(2, 0, 230 * 192 - 1);  // 229.995: an edge
+    cell(3, 0, 230 * 192);      // 230: lit
+    cell(4, 0, 128 * 192 - 1);  // 127.995: not solid
+    cell(5, 0, 128 * 192);      // 128: solid
+    std::vector<uint16_t> sums(sim::kCells);
+    sim::cellSums(frame.data(), sums.data());
+    EXPECT_EQ(sums[1], 12 * 192 + 1);
+    const sim::ModelLayer m = sim::modelLayer(sums.data());
+    EXPECT_FALSE(m.grey.has(0, 0));
+    EXPECT_TRUE(m.grey.has(1, 0));
+    EXPECT_TRUE(m.grey.has(2, 0));
+    EXPECT_TRUE(m.lit.has(3, 0));
+    EXPECT_FALSE(m.grey.has(3, 0));
+    EXPECT_FALSE(m.solid.has(4, 0));
+    EXPECT_TRUE(m.solid.has(5, 0));
 }
 
 TEST_F(VatTest, LightOutsideAJobIsStrayAndLeavesThePartAlone) {

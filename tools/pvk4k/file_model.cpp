@@ -10,13 +10,13 @@ namespace pvk4k {
 
 int buildFileModel(const std::string& file, sim::FileModel& model, const Console& con) {
     model = sim::FileModel{};
-    std::vector<uint8_t> means(sim::kCells);
+    std::vector<uint16_t> sums(sim::kCells);
     PrintParameter block{};
     const int result = decodeLayers(
         file, kAllLayers,
         [&](uint32_t, const uint8_t* frame) {
-            sim::cellMeans(frame, means.data());
-            model.layers.push_back(sim::modelLayer(means.data()));
+            sim::cellSums(frame, sums.data());
+            model.layers.push_back(sim::modelLayer(sums.data()));
         },
         con, &block);
     // The thickness the printer moves by: the block as the preview leaves it.

@@ -85,8 +85,8 @@ int modelCommand(const ModelOptions& o, const Console& con) {
       << ".." << box["z"][1].get<double>() << " mm\n";
     t << "cells: " << r["solid_cells"].get<uint64_t>() << " solid (mean >= " << int{sim::kSolidCell}
       << "), " << r["lit_cells"].get<uint64_t>() << " clearly lit (>= " << int{sim::kLitCell}
-      << "), " << r["edge_cells"].get<uint64_t>() << " edge cells (" << int{sim::kDarkCell} + 1
-      << ".." << int{sim::kLitCell} - 1 << ")\n";
+      << "), " << r["edge_cells"].get<uint64_t>() << " edge cells (above " << int{sim::kDarkCell}
+      << ", below " << int{sim::kLitCell} << ")\n";
     if (!o.stl.empty()) t << "surface: " << o.stl << "\n";
     con.out << t.str();
     return EXIT_CLEAN;
