@@ -1,12 +1,16 @@
 #include "usb_stick.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 #include "virtual_clock.h"
@@ -38,6 +42,48 @@ int UsbStick::firmwareSocket() {
     return sockets_[0];
 }
 
+namespace {
+
+// The times of `from` on `to`, to the nanosecond.
+bool copyTimes(const fs::path& from, const fs::path& to) {
+    struct stat st {};
+    if (lstat(from.c_str(), &st) != 0) return false;
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    return utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// A copy of a stick's folder as a copy onto another stick keeps it: the
+// contents, and every file's and folder's times and permissions (the
+// preview shows a file's date).
+bool copyStick(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    fs::create_directories(to, ec);
+    if (ec) return false;
+    std::vector<std::pair<fs::path, fs::path>> folders{{from, to}};
+    for (auto it = fs::recursive_directory_iterator(from, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const fs::path target = to / fs::relative(it->path(), from, ec);
+        if (ec) return false;
+        if (it->is_directory(ec)) {
+            fs::create_directory(target, ec);
+            fs::permissions(target, it->status().permissions(), ec);
+            folders.emplace_back(it->path(), target);
+        } else {
+            fs::copy_file(it->path(), target, ec);
+            if (ec || !copyTimes(it->path(), target)) return false;
+        }
+        if (ec) return false;
+    }
+    if (ec) return false;
+    // A folder's times last: writing into it changed them.
+    for (auto f = folders.rbegin(); f != folders.rend(); ++f) {
+        if (!copyTimes(f->first, f->second)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void UsbStick::event(const std::string& message) {
     ensureSockets();
     if (sockets_[1] >= 0) (void)!send(sockets_[1], message.data(), message.size(), 0);
@@ -65,9 +111,7 @@ bool UsbStick::insert(const std::string& dir, std::string& error, bool unmountab
         auto [copy, fresh] = copies_.try_emplace(
             source, root_ + "/sim/sticks/" + std::to_string(copies_.size() + 1));
         if (fresh) {
-            fs::create_directories(copy->second, ec);
-            if (!ec) fs::copy(source, copy->second, fs::copy_options::recursive, ec);
-            if (ec) {
+            if (!copyStick(source, copy->second)) {
                 fs::remove_all(copy->second, ec);
                 copies_.erase(copy);
                 error = "cannot copy " + source + " into the sandbox";

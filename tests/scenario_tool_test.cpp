@@ -1,5 +1,8 @@
 // printer-sim as a tool: its control server as a web page elsewhere, a
 // careless script or a broken client meets it; its print hook; its stick.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -374,6 +377,39 @@ TEST_F(StickScenario, AWriteToTheReadOnlyStickIsAFaultAndTheFolderStaysAsItWas) 
               PrintFileBuilder::quick(3).bytes().size())
         << "the user's folder is not the stick";
     expectedReadOnlyViolations_ = 1;
+}
+
+// The stick's copy keeps the files' times: the preview shows the file's
+// date, the same as from the folder itself.
+TEST_F(StickScenario, TheCopyKeepsTheFilesTimesAndThePreviewShowsThem) {
+    const fs::path file = stick_ / "pravik3d/job.pvk4k";
+    // 4 March 2021, 05:06:07.5 UTC: not today, to the nanosecond.
+    const timespec when[2] = {{1614834367, 500000000}, {1614834367, 500000000}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), when, 0), 0);
+    ASSERT_NO_FATAL_FAILURE(restart());
+    ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 1, 150));
+    const fs::path copy = get("/api/board")["usb"]["volume"].get<std::string>();
+    ASSERT_NE(copy, stick_);
+    struct stat st {};
+    ASSERT_EQ(stat((copy / "pravik3d/job.pvk4k").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, when[1].tv_sec);
+    EXPECT_EQ(st.st_mtim.tv_nsec, when[1].tv_nsec);
+    // The date on the preview, from the copy and from the folder itself.
+    auto previewDate = [&] {
+        std::vector<uint8_t> date;
+        openFile("job.pvk4k");
+        const std::vector<uint8_t> panel = pictureRgb("/api/panel.png");
+        for (int y = 104; y < 120; ++y) {
+            date.insert(date.end(), panel.begin() + (y * 320 + 200) * 3,
+                        panel.begin() + (y * 320 + 300) * 3);
+        }
+        return date;
+    };
+    const std::vector<uint8_t> fromCopy = previewDate();
+    args_.push_back("--stick-write-back");
+    ASSERT_NO_FATAL_FAILURE(restart());
+    ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 1, 150));
+    EXPECT_EQ(previewDate(), fromCopy);
 }
 
 TEST_F(StickScenario, ASwapBeforeTheOldStickIsUnmountedIsNoFault) {
