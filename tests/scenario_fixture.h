@@ -45,7 +45,8 @@ class SimScenario : public ::testing::Test {
             const json board = get("/api/board");
             EXPECT_GE(board["z_lowest"].get<double>(), -1e-6);
             EXPECT_LE(board["z_highest"].get<double>(), ENVELOPE_Z_TRAVEL_MM + 1e-6);
-            EXPECT_LE(board["longest_light_ms"].get<double>(), ENVELOPE_TIME_MAX_MS + 1000);
+            EXPECT_LE(board["longest_light_ms"].get<double>(),
+                      ENVELOPE_TIME_MAX_MS + ENVELOPE_LIGHT_MARGIN_MS);
             // Every transfer on the panel's bus had exactly one chip selected.
             EXPECT_EQ(get("/api/state")["spi_select_faults"].get<uint64_t>(), 0u);
             // Nothing was written to the stick outside the remount bracket.

@@ -23,6 +23,12 @@ constexpr float ENVELOPE_LAYER_MAX_MM = 0.5f;
 // start time and three half intervals up to an end time of 200 s, so at most
 // three halves of 200 s) is the longest a print may ask for.
 constexpr float ENVELOPE_TIME_MAX_MS = 300000.0f;
+// What the board sees of an exposure beyond its time on a healthy link: the
+// light comes on with one exchange, the wait runs in steps of 100 ms (the
+// last one ends past the time), and the light goes off after the status
+// exchange that ends it. Each exchange takes a few tens of ms; under a
+// slow or silent board each may take up to the link's resend time.
+constexpr float ENVELOPE_LIGHT_MARGIN_MS = 200.0f;
 // Feeds of the Z axis: the parameter table's slowest, and the move window's
 // jog feed, the fastest the panel itself sends.
 constexpr float ENVELOPE_FEED_MIN = 10.0f;    // mm/min
