@@ -6,13 +6,16 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
+#include <random>
 #include <sstream>
 
 #include "display/driver.h"
 #include "print/print.h"
 #include "print/print_file.h"
 #include "print/print_time.h"
+#include "print/safety_envelope.h"
 #include "print_file_builder.h"
 #include "sandbox_fixture.h"
 #include "ui/parameter_table.h"
@@ -166,6 +169,125 @@ TEST_F(PrintFileTest, RefusalsCloseTheFileAndReturnToTheSettingsFolder) {
     select("missing.pvk4k");
     EXPECT_EQ(readPrintparameter(), 3);
     EXPECT_TRUE(inSettingsFolder());
+}
+
+// The floats the printer uses as read, in file order (bottom_layers is
+// recomputed on every read).
+struct FloatField {
+    const char* name;
+    float PrintParameter::*member;
+};
+constexpr FloatField kReadFloats[] = {
+    {"buffer_width", &PrintParameter::buffer_width},
+    {"buffer_height", &PrintParameter::buffer_height},
+    {"ZThick", &PrintParameter::ZThick},
+    {"curing_time", &PrintParameter::curing_time},
+    {"burnin_time", &PrintParameter::burnin_time},
+    {"stable_time", &PrintParameter::stable_time},
+    {"b_stable_time", &PrintParameter::b_stable_time},
+    {"burnin_range", &PrintParameter::burnin_range},
+    {"lift_distance1", &PrintParameter::lift_distance1},
+    {"lift_distance2", &PrintParameter::lift_distance2},
+    {"lift_speed2", &PrintParameter::lift_speed2},
+    {"drop_speed", &PrintParameter::drop_speed},
+    {"lift_speed1", &PrintParameter::lift_speed1},
+};
+
+// A float of the given kind with the bits of `payload` in its mantissa.
+float nonFinite(int kind, uint32_t payload) {
+    // 0 NaN, 1 NaN with the sign bit, 2 infinity, 3 minus infinity.
+    uint32_t bits = 0x7F800000u | (kind < 2 ? 0x00400000u | (payload & 0x003FFFFFu) : 0u);
+    if (kind == 1 || kind == 3) bits |= 0x80000000u;
+    float f;
+    memcpy(&f, &bits, sizeof f);
+    return f;
+}
+constexpr const char* kKindText[] = {"nan", "-nan", "inf", "-inf"};
+
+std::string refusedAsNotFinite(const char* field, int kind) {
+    return std::string("print file refused: ") + field + " " + kKindText[kind] +
+           " is not a finite number";
+}
+
+// The head reader on bytes in memory: its result and message.
+std::pair<int, std::string> readHead(const std::string& bytes, PrintParameter& block) {
+    static uint8_t thumb[PREVIEW_THUMB_BYTES];
+    FILE* fp = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
+    if (fp == nullptr) return {-1, "fmemopen failed"};
+    const char* message = nullptr;
+    const int result = readPrintHeader(fp, block, thumb, &message);
+    fclose(fp);
+    return {result, message != nullptr ? message : ""};
+}
+
+TEST_F(PrintFileTest, ARefusedBlockNamesTheFieldInTheLog) {
+    // Every float NaN, +inf, -inf: the preview's log line names it and its value.
+    for (const FloatField& field : kReadFloats) {
+        for (int kind = 0; kind < 4; ++kind) {
+            SCOPED_TRACE(refusedAsNotFinite(field.name, kind));
+            PrintFileBuilder f;
+            f.p.*field.member = nonFinite(kind, 0);
+            write(f.bytes());
+            testing::internal::CaptureStdout();
+            const uint8_t result = readPrintparameter();
+            fflush(stdout);
+            const std::string log = testing::internal::GetCapturedStdout();
+            EXPECT_EQ(result, PRINT_FILE_REFUSED);
+            EXPECT_EQ(log, refusedAsNotFinite(field.name, kind) + "\n");
+        }
+    }
+    // The counts and the thumbnail's size too.
+    const std::pair<const char*, std::function<void(PrintParameter&)>> counts[] = {
+        {"layer_count", [](PrintParameter& p) { p.layer_count = -1; }},
+        {"thumb_width", [](PrintParameter& p) { p.thumb_width = -3; }},
+        {"thumb_height", [](PrintParameter& p) { p.thumb_height = INT32_MIN; }},
+        {"thumb_width x thumb_height", [](PrintParameter& p) { p.thumb_width = 18001; }},
+    };
+    for (const auto& [field, change] : counts) {
+        SCOPED_TRACE(field);
+        PrintFileBuilder f;
+        f.thumbnail(1, 1);
+        change(f.p);
+        PrintParameter block;
+        const auto [result, message] = readHead(f.bytes(), block);
+        EXPECT_EQ(result, PRINT_FILE_REFUSED);
+        EXPECT_EQ(message.rfind("print file refused: ", 0), 0u) << message;
+        EXPECT_NE(message.find(field), std::string::npos) << message;
+    }
+}
+
+TEST(PrintFileHead, TheFirstNonFiniteFloatIsNamedWhateverItsBits) {
+    // Random blocks, some floats NaN (any payload, either sign) or infinite:
+    // the refusal names the first of them in file order, with its value, in
+    // the envelope's words for the same value.
+    std::mt19937 rng(20240611);
+    for (int round = 0; round < 3000; ++round) {
+        PrintFileBuilder f;
+        int first = -1, firstKind = 0;
+        for (size_t i = 0; i < std::size(kReadFloats); ++i) {
+            if (rng() % 6 != 0) continue;
+            const int kind = static_cast<int>(rng() % 4);
+            f.p.*kReadFloats[i].member = nonFinite(kind, static_cast<uint32_t>(rng()));
+            if (first < 0) first = static_cast<int>(i), firstKind = kind;
+        }
+        SCOPED_TRACE(round);
+        PrintParameter block;
+        const auto [result, message] = readHead(f.bytes(), block);
+        if (first < 0) {
+            EXPECT_EQ(result, PRINT_FILE_OK) << message;
+            continue;
+        }
+        const FloatField& field = kReadFloats[first];
+        ASSERT_EQ(result, PRINT_FILE_REFUSED);
+        ASSERT_EQ(message, refusedAsNotFinite(field.name, firstKind));
+        // Only that field bad: where the envelope judges it, it says the same.
+        PrintFileBuilder alone;
+        alone.p.*field.member = f.p.*field.member;
+        const EnvelopeVerdict v = judgePrintParameters(alone.p);
+        if (!v.inside && std::string(v.reason).find(field.name) != std::string::npos) {
+            EXPECT_EQ(v.reason, message);
+        }
+    }
 }
 
 TEST_F(PrintFileTest, EditsKeptOnReReadAndWrittenBackAlone) {

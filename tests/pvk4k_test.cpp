@@ -14,6 +14,7 @@
 #include <functional>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // The worked example's block, its layer buffer big enough for any record,
 // with layer codes added one by one and bytes after the last record.
@@ -271,7 +273,7 @@ TEST_F(Pvk4k, SetRewritesTheBlockOnlyAndRecomputesBottomLayers) {
 
     EXPECT_EQ(run([&](auto& con) {
                   return pvk4k::setCommand(
-                      file, {"ZThick=0.1", "burnin_range=0.5", "curing_time=50", "drop_speed=0"},
+                      {file, {"ZThick=0.1", "burnin_range=0.5", "curing_time=50", "drop_speed=0"}},
                       con);
               }),
               0)
@@ -296,15 +298,19 @@ TEST_F(Pvk4k, SetRewritesTheBlockOnlyAndRecomputesBottomLayers) {
     EXPECT_EQ(memcmp(&want, &p, sizeof p), 0);
 
     const char* refused[][2] = {
-        {"layer_count=3", "structural"},   {"thumb_width=3", "structural"},
-        {"colour=3", "unknown parameter"}, {"ZThick=thin", "not a number"},
-        {"ZThick=inf", "finite"},          {"ZThick=0", "greater than 0"},
-        {"ZThick", "NAME=VALUE"},          {"bottom_layers=4", "burnin_range / ZThick"},
+        {"layer_count=3", "structural"},
+        {"thumb_width=3", "structural"},
+        {"colour=3", "unknown parameter"},
+        {"ZThick=thin", "not a number"},
+        {"ZThick=inf", "ZThick: inf is not a finite number"},
+        {"ZThick=0", "greater than 0"},
+        {"ZThick", "NAME=VALUE"},
+        {"bottom_layers=4", "burnin_range / ZThick"},
     };
     for (const auto& [assignment, why] : refused) {
         SCOPED_TRACE(assignment);
         EXPECT_EQ(run([&](auto& con) {
-                      return pvk4k::setCommand(file, {"curing_time=9000", assignment}, con);
+                      return pvk4k::setCommand({file, {"curing_time=9000", assignment}}, con);
                   }),
                   2);
         EXPECT_THAT(err_.str(), HasSubstr(why));
@@ -313,15 +319,132 @@ TEST_F(Pvk4k, SetRewritesTheBlockOnlyAndRecomputesBottomLayers) {
     std::string foreign = after;
     foreign[0] = 'X';
     writeAll(dir_ / "foreign", foreign);
-    EXPECT_EQ(
-        run([&](auto& con) { return pvk4k::setCommand(dir_ / "foreign", {"ZThick=1"}, con); }), 2);
+    EXPECT_EQ(run([&](auto& con) {
+                  return pvk4k::setCommand({dir_ / "foreign", {"ZThick=1"}}, con);
+              }),
+              2);
     EXPECT_EQ(readAll(dir_ / "foreign"), foreign);
+}
 
-    // A value the panel never offers but the file may hold is written, with
-    // the printer's verdict.
-    EXPECT_EQ(run([&](auto& con) { return pvk4k::setCommand(file, {"ZThick=0.6"}, con); }), 0);
-    EXPECT_THAT(err_.str(), HasSubstr("the printer will refuse it: print file refused: ZThick 0.6 "
-                                      "mm above the thickest layer of 0.5 mm"));
+TEST_F(Pvk4k, SetWritesWhatThePrinterWouldRefuseOnlyWhenForced) {
+    FileBuilder b;
+    b.layer(runCode(15, FRAME_BYTES));  // 7 code bytes
+    const fs::path file = dir_ / "s.pvk4k";
+    const std::string before = b.bytes();
+    struct Case {
+        std::vector<std::string> assignments;
+        const char* why;
+    };
+    const Case cases[] = {
+        {{"curing_time=9000", "ZThick=0.6"},
+         "the printer will refuse it: print file refused: ZThick 0.6 mm above the thickest layer "
+         "of 0.5 mm; nothing written (--force writes it anyway)"},
+        {{"buffer_width=1", "buffer_height=3"},
+         "the layer buffer of 6 bytes is smaller than the largest layer code (7 bytes); the "
+         "printer will refuse that layer; nothing written (--force writes it anyway)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        writeAll(file, before);
+        EXPECT_EQ(run([&](auto& con) { return pvk4k::setCommand({file, c.assignments}, con); }), 1);
+        EXPECT_THAT(err_.str(), HasSubstr(c.why));
+        EXPECT_EQ(out_.str(), "") << "no change reported";
+        EXPECT_EQ(readAll(file), before);
+
+        EXPECT_EQ(run([&](auto& con) {
+                      return pvk4k::setCommand({file, c.assignments, true}, con);
+                  }),
+                  0);
+        EXPECT_THAT(err_.str(), HasSubstr(std::string(c.why).substr(0, 40)));
+        EXPECT_THAT(err_.str(), Not(HasSubstr("nothing written")));
+        EXPECT_NE(readAll(file), before);
+        EXPECT_EQ(check(file), 1) << out_.str();
+    }
+
+    // A float the file already holds that the header reader refuses: the
+    // envelope alone would pass it (minus infinity is raised to the panel's
+    // minimum), the printer does not.
+    FileBuilder held = b;
+    held.p.curing_time = -INFINITY;
+    writeAll(file, held.bytes());
+    EXPECT_EQ(run([&](auto& con) {
+                  return pvk4k::setCommand({file, {"stable_time=900"}}, con);
+              }),
+              1);
+    EXPECT_THAT(err_.str(), HasSubstr("the printer will refuse it: print file refused: curing_time "
+                                      "-inf is not a finite number; nothing written"));
+    EXPECT_EQ(readAll(file), held.bytes());
+    EXPECT_EQ(run([&](auto& con) {
+                  return pvk4k::setCommand({file, {"curing_time=900"}}, con);
+              }),
+              0)
+        << "the edit that mends it is written: " << err_.str();
+}
+
+// Whatever the edit, set without --force writes exactly when the printer
+// would take the file as forced, and leaves every byte otherwise.
+TEST_F(Pvk4k, SetRefusesExactlyWhatThePrinterRefuses) {
+    FileBuilder b;
+    b.layer(runCode(15, FRAME_BYTES)).layer(runCode(0, FRAME_BYTES));
+    b.p.layer_count = 2;
+    const std::string base = b.bytes();
+    const float values[] = {0.0005f, 0.05f, 0.6f, 1, 3, 8, 100, 250, 1000, 1500, 3e5f, 4e5f, 1e9f};
+    std::vector<const pvk4k::Field*> settable;
+    for (const pvk4k::Field& f : pvk4k::floatFields()) {
+        if (f.member != &PrintParameter::bottom_layers) settable.push_back(&f);
+    }
+    std::mt19937 rng(7);
+    int refused = 0;
+    for (int round = 0; round < 150; ++round) {
+        std::vector<std::string> edit;
+        for (int n = 1 + static_cast<int>(rng() % 3); n > 0; --n) {
+            const pvk4k::Field& f = *settable[rng() % settable.size()];
+            edit.push_back(std::string(f.name) + "=" +
+                           pvk4k::formatFloat(values[rng() % std::size(values)]));
+        }
+        SCOPED_TRACE(::testing::PrintToString(edit));
+        writeAll(dir_ / "forced.pvk4k", base);
+        ASSERT_EQ(run([&](auto& con) {
+                      return pvk4k::setCommand({dir_ / "forced.pvk4k", edit, true}, con);
+                  }),
+                  0);
+        const int printer = check(dir_ / "forced.pvk4k");
+        writeAll(dir_ / "plain.pvk4k", base);
+        const int status = run([&](auto& con) {
+            return pvk4k::setCommand({dir_ / "plain.pvk4k", edit}, con);
+        });
+        ASSERT_EQ(status, printer) << err_.str();
+        EXPECT_EQ(readAll(dir_ / "plain.pvk4k"),
+                  status == 0 ? readAll(dir_ / "forced.pvk4k") : base);
+        refused += status != 0;
+    }
+    EXPECT_GT(refused, 20);
+    EXPECT_LT(refused, 140);
+}
+
+// Each float of the block NaN, +inf or -inf: info and check name the field
+// and its value in the printer's words.
+TEST_F(Pvk4k, ANonFiniteFloatIsNamedByInfoAndCheck) {
+    const std::pair<float, const char*> values[] = {
+        {NAN, "nan"}, {INFINITY, "inf"}, {-INFINITY, "-inf"}};
+    for (const pvk4k::Field& f : pvk4k::floatFields()) {
+        if (f.member == &PrintParameter::bottom_layers) continue;  // recomputed on read
+        for (const auto& [value, text] : values) {
+            const std::string want = std::string("print file refused: ") + f.name + " " + text +
+                                     " is not a finite number";
+            SCOPED_TRACE(want);
+            FileBuilder b;
+            b.layer(runCode(15, FRAME_BYTES));
+            b.p.*f.member = value;
+            writeAll(dir_ / "n.pvk4k", b.bytes());
+            int status = -1;
+            const json j = info(dir_ / "n.pvk4k", &status);
+            EXPECT_EQ(status, 1);
+            EXPECT_EQ(j["printer_message"], want);
+            EXPECT_EQ(check(dir_ / "n.pvk4k"), 1);
+            EXPECT_THAT(out_.str(), HasSubstr("error: header: refused: " + want + "\n"));
+        }
+    }
 }
 
 TEST_F(Pvk4k, InfoGivesTheFirmwareEstimateAndVerdict) {
@@ -381,14 +504,44 @@ TEST_F(Pvk4k, CommandLine) {
     writeLayer(dir_ / "blank.png", std::vector<uint8_t>(FRAME_BYTES), false);
     const std::string blank = (dir_ / "blank.png").string();
     const std::string file = (dir_ / "b.pvk4k").string();
-    ASSERT_EQ(cli("create -o " + file + " --param ZThick=0.1 --param buffer_width=1 " +
-                  "--param buffer_height=1 " + blank + " " + blank),
-              0)
-        << cliErr_;
+    // A file the printer would refuse is written only with --force.
+    const std::string tiny = " --param ZThick=0.1 --param buffer_width=1 --param buffer_height=1 ";
+    const auto before = std::distance(fs::directory_iterator(dir_), {});
+    EXPECT_EQ(cli("create -o " + file + tiny + blank + " " + blank), 1);
+    EXPECT_THAT(cliErr_, HasSubstr("2 layers need more than the layer buffer of 2 bytes"));
+    EXPECT_THAT(cliErr_, HasSubstr("nothing written (--force writes it anyway)"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), before) << "not even a temporary";
+    ASSERT_EQ(cli("create --force -o " + file + tiny + blank + " " + blank), 0) << cliErr_;
     EXPECT_THAT(cliErr_, HasSubstr("2 layers need more than the layer buffer of 2 bytes"));
     EXPECT_EQ(cli("check " + file), 1);
     EXPECT_EQ(cli("set " + file + " buffer_width=2160 buffer_height=3840"), 0) << cliErr_;
     EXPECT_EQ(cli("check " + file), 0);
+    const std::string good = readAll(file);
+    EXPECT_EQ(cli("set " + file + " lift_distance1=1000"), 1);
+    EXPECT_THAT(cliErr_, HasSubstr("lift_distance1 1000 mm above the Z travel of 190 mm; nothing "
+                                   "written (--force writes it anyway)"));
+    EXPECT_EQ(readAll(file), good);
+    EXPECT_EQ(cli("set --force " + file + " lift_distance1=1000"), 0) << cliErr_;
+    EXPECT_EQ(cli("check " + file), 1);
+    EXPECT_EQ(cli("set " + file + " lift_distance1=5"), 0) << cliErr_;
+    EXPECT_EQ(readAll(file), good);
+    EXPECT_EQ(cli("set --help"), 0);
+    EXPECT_THAT(readAll(dir_ / "stdout.txt"), HasSubstr("--force"));
+
+    // Values outside the machine's limits are refused before any layer is read.
+    const fs::path high = dir_ / "high.pvk4k";
+    EXPECT_EQ(cli("create -o " + high.string() + " --param lift_distance1=1000 " + blank + " " +
+                  (dir_ / "missing.png").string()),
+              1);
+    EXPECT_THAT(cliErr_, HasSubstr("the printer will refuse it: print file refused: "
+                                   "lift_distance1 1000 mm above the Z travel of 190 mm; nothing "
+                                   "written (--force writes it anyway)"));
+    EXPECT_FALSE(fs::exists(high));
+    EXPECT_EQ(cli("create --force -o " + high.string() + " --param lift_distance1=1000 " + blank),
+              0)
+        << cliErr_;
+    EXPECT_EQ(cli("check " + high.string()), 1);
+    fs::remove(high);
     EXPECT_EQ(cli("render " + file + " --layer 2 --raw " + (dir_ / "frame.raw").string()), 0);
     EXPECT_EQ(fs::file_size(dir_ / "frame.raw"), FRAME_BYTES);
 

@@ -87,15 +87,53 @@ void rememberPreviewedFile(const char* name, const struct stat& st, uint32_t sti
     id.valid = true;
 }
 
-bool interpretedFloatsFinite(const PrintParameter& p) {
-    const float values[] = {p.buffer_width,   p.buffer_height,  p.ZThick,        p.curing_time,
-                            p.burnin_time,    p.stable_time,    p.b_stable_time, p.burnin_range,
-                            p.lift_distance1, p.lift_distance2, p.lift_speed2,   p.drop_speed,
-                            p.lift_speed1};
-    for (float v : values) {
-        if (!std::isfinite(v)) return false;
-    }
-    return true;
+struct ReadFloat {
+    const char* name;
+    float PrintParameter::*member;
+};
+// The floats the printer uses as read, in file order; bottom_layers is
+// recomputed on every read.
+constexpr ReadFloat kReadFloats[] = {
+    {"buffer_width", &PrintParameter::buffer_width},
+    {"buffer_height", &PrintParameter::buffer_height},
+    {"ZThick", &PrintParameter::ZThick},
+    {"curing_time", &PrintParameter::curing_time},
+    {"burnin_time", &PrintParameter::burnin_time},
+    {"stable_time", &PrintParameter::stable_time},
+    {"b_stable_time", &PrintParameter::b_stable_time},
+    {"burnin_range", &PrintParameter::burnin_range},
+    {"lift_distance1", &PrintParameter::lift_distance1},
+    {"lift_distance2", &PrintParameter::lift_distance2},
+    {"lift_speed2", &PrintParameter::lift_speed2},
+    {"drop_speed", &PrintParameter::drop_speed},
+    {"lift_speed1", &PrintParameter::lift_speed1},
+};
+constexpr size_t kReadFloatCount = sizeof kReadFloats / sizeof kReadFloats[0];
+
+// nan, -nan, inf, -inf.
+size_t notFiniteKind(float v) {
+    if (std::isnan(v)) return std::signbit(v) ? 1 : 0;
+    return v > 0 ? 2 : 3;
+}
+
+// The refusal of field `i` for a non-finite value. The texts are made once
+// and then only read: the main loop and the simulator's file reader may
+// refuse files at the same moment, so no call may overwrite another's text.
+const char* notFiniteRefusal(size_t i, float value) {
+    struct Texts {
+        char text[kReadFloatCount][4][80];
+    };
+    static const Texts texts = [] {
+        Texts t{};
+        const float kinds[4] = {NAN, std::copysign(NAN, -1.0f), INFINITY, -INFINITY};
+        for (size_t f = 0; f < kReadFloatCount; ++f) {
+            for (size_t k = 0; k < 4; ++k) {
+                formatNotFinite(t.text[f][k], sizeof t.text[f][k], kReadFloats[f].name, kinds[k]);
+            }
+        }
+        return t;
+    }();
+    return texts.text[i][notFiniteKind(value)];
 }
 
 }  // namespace
@@ -120,6 +158,30 @@ void recomputeBottomLayers(PrintParameter& p) {
     p.bottom_layers = p.burnin_range / p.ZThick;
 }
 
+void formatNotFinite(char* out, size_t size, const char* field, float value) {
+    static const char* const kText[4] = {"nan", "-nan", "inf", "-inf"};
+    snprintf(out, size, "print file refused: %s %s is not a finite number", field,
+             kText[notFiniteKind(value)]);
+}
+
+const char* printBlockRefusal(const PrintParameter& block) {
+    // Sizes and counts come from outside: refuse what would overrun the
+    // preview buffer or make the arithmetic meaningless, before using them.
+    if (block.layer_count < 0) return "print file refused: layer_count is negative";
+    if (block.thumb_width < 0) return "print file refused: thumb_width is negative";
+    if (block.thumb_height < 0) return "print file refused: thumb_height is negative";
+    if (thumbnailBytes(block) == 0 && block.thumb_width != 0 && block.thumb_height != 0) {
+        return "print file refused: thumb_width x thumb_height is more than the preview's 18000 "
+               "pixels";
+    }
+    for (size_t i = 0; i < kReadFloatCount; ++i) {
+        const float v = block.*kReadFloats[i].member;
+        if (!std::isfinite(v)) return notFiniteRefusal(i, v);
+    }
+    if (block.ZThick == 0.0f) return "printparameter.ZThick  = 0.0";
+    return nullptr;
+}
+
 int readPrintHeader(FILE* fp, PrintParameter& block, uint8_t (&thumb)[PREVIEW_THUMB_BYTES],
                     const char** message) {
     const char* unused = nullptr;
@@ -138,25 +200,11 @@ int readPrintHeader(FILE* fp, PrintParameter& block, uint8_t (&thumb)[PREVIEW_TH
         why = "read pagedetail data open error!";
         return PRINT_FILE_READ_ERROR;
     }
-    // Sizes and counts come from outside: refuse what would overrun the
-    // preview buffer or make the arithmetic meaningless, before using them.
-    if (block.layer_count < 0 || block.thumb_width < 0 || block.thumb_height < 0) {
-        why = "print file has a negative count";
+    if (const char* refusal = printBlockRefusal(block); refusal != nullptr) {
+        why = refusal;
         return PRINT_FILE_REFUSED;
     }
     const uint32_t thumbBytes = thumbnailBytes(block);
-    if (thumbBytes == 0 && block.thumb_width != 0 && block.thumb_height != 0) {
-        why = "thumbnail larger than 36000 bytes";
-        return PRINT_FILE_REFUSED;
-    }
-    if (!interpretedFloatsFinite(block)) {
-        why = "print parameter not a finite number";
-        return PRINT_FILE_REFUSED;
-    }
-    if (block.ZThick == 0.0f) {
-        why = "printparameter.ZThick  = 0.0";
-        return PRINT_FILE_REFUSED;
-    }
     if (fread(thumb, 1, thumbBytes, fp) != thumbBytes) {
         why = "read thumbnail data open error!";
         return PRINT_FILE_READ_ERROR;

@@ -124,6 +124,16 @@ uint32_t layerBufferCapacity(const PrintParameter& p);
 // too large the largest value.
 uint32_t floatToU32(float f);
 
+// Why the reader refuses a block for its own values (a negative count, a
+// thumbnail too large for the preview, a float it uses that is NaN or
+// infinite, ZThick 0), naming the field; nullptr when it takes the block.
+// The text has static storage and no later call changes it.
+const char* printBlockRefusal(const PrintParameter& block);
+
+// "print file refused: FIELD VALUE is not a finite number" for a NaN or an
+// infinite `value`: the one wording of the reader and the envelope.
+void formatNotFinite(char* out, size_t size, const char* field, float value);
+
 // Reads magic, parameter block and thumbnail from `fp` (at its start) into
 // `block` and `thumb`. PRINT_FILE_OK or a refusal; `message` gets the log
 // line. Nothing is read into `thumb` unless the block has passed its checks.

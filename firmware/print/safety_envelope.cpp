@@ -17,9 +17,9 @@ bool leave(EnvelopeVerdict& v, const char* field, double value, const char* unit
     return false;
 }
 
-bool notANumber(EnvelopeVerdict& v, const char* field, double value) {
+bool notANumber(EnvelopeVerdict& v, const char* field, float value) {
     v.inside = false;
-    snprintf(v.reason, sizeof v.reason, "print file refused: %s %g is not a number", field, value);
+    formatNotFinite(v.reason, sizeof v.reason, field, value);
     return false;
 }
 

@@ -63,6 +63,7 @@ struct CreateOptions {
     std::vector<std::string> params;  // NAME=VALUE
     std::string thumbnail;            // PNG, or "" to draw one from the layers
     std::vector<std::string> layers;  // PNG per layer, first layer first
+    bool force = false;               // write it even if the printer will refuse it
 };
 int createCommand(const CreateOptions& options, const Console& con);
 
@@ -73,7 +74,11 @@ struct ModelOptions {
 };
 int modelCommand(const ModelOptions& options, const Console& con);
 
-int setCommand(const std::string& file, const std::vector<std::string>& assignments,
-               const Console& con);
+struct SetOptions {
+    std::string file;
+    std::vector<std::string> assignments;  // NAME=VALUE
+    bool force = false;                    // write it even if the printer will refuse it
+};
+int setCommand(const SetOptions& options, const Console& con);
 
 }  // namespace pvk4k

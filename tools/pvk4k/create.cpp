@@ -90,6 +90,13 @@ int createCommand(const CreateOptions& o, const Console& con) {
     }
     recomputeBottomLayers(p);
     p.layer_count = static_cast<int32_t>(o.layers.size());
+    // What the printer will refuse is written only when asked for; the
+    // values are judged before any layer is read.
+    const std::string tail = o.force ? "" : NOTHING_WRITTEN;
+    if (const std::string why = blockRefusal(p); !why.empty()) {
+        con.warn("the printer will refuse it: " + why + tail);
+        if (!o.force) return EXIT_PROBLEMS;
+    }
 
     std::vector<uint8_t> thumb;
     if (!o.thumbnail.empty()) {
@@ -178,7 +185,8 @@ int createCommand(const CreateOptions& o, const Console& con) {
         for (uint32_t n : sizes) over += n > capacity;
         con.warn(std::to_string(over) + " layers need more than the layer buffer of " +
                  withCommas(capacity) + " bytes (buffer_width x buffer_height x 2, largest " +
-                 withCommas(largest) + "); the printer will refuse them");
+                 withCommas(largest) + "); the printer will refuse them" + tail);
+        if (!o.force) return EXIT_PROBLEMS;  // the temporary file goes with `out`
     }
     if (drawThumb) thumb = silhouette.thumbnail(DEFAULT_THUMB_WIDTH, DEFAULT_THUMB_HEIGHT);
 

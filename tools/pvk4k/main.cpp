@@ -59,12 +59,18 @@ int main(int argc, char** argv) {
                           "Preview picture, any PNG of at most 18,000 pixels (default: drawn "
                           "from the layers, 150 x 120)");
     createCmd->add_option("LAYER", create.layers, "Layer images")->required();
+    createCmd->add_flag("--force", create.force,
+                        "Write the file even if the printer will refuse it (exit 0 with the "
+                        "warning)");
     createCmd->footer(
         "Defaults: ZThick=0.05 curing_time=8000 burnin_time=30000 stable_time=1000\n"
         "b_stable_time=1000 burnin_range=0.25 lift_distance1=5 lift_speed1=60 lift_distance2=2\n"
         "lift_speed2=120 drop_speed=150 buffer_width=2160 buffer_height=3840. Without a\n"
         "buffer size given, buffer_height grows until the largest layer's code fits.\n"
-        "Grey values are rounded to the 16 levels (multiples of 17).");
+        "Grey values are rounded to the 16 levels (multiples of 17).\n"
+        "A file the printer would refuse (values outside the machine's limits, a layer\n"
+        "larger than the layer buffer given) is not written and the exit status is 1,\n"
+        "unless --force is given.");
 
     pvk4k::ModelOptions model;
     CLI::App* modelCmd = app.add_subcommand(
@@ -78,20 +84,26 @@ int main(int argc, char** argv) {
         "A cell is solid when the mean of its values is at least half the full value. The\n"
         "simulator holds a printed part against this model (GET /api/part?file=NAME).");
 
-    std::string setFile;
-    std::vector<std::string> assignments;
+    pvk4k::SetOptions set;
     CLI::App* setCmd = app.add_subcommand(
         "set", "Change parameters in place (bytes 8..179 only); bottom_layers follows");
-    setCmd->add_option("FILE", setFile, "Print file")->required();
-    setCmd->add_option("NAME=VALUE", assignments, "Parameters to set")->required();
+    setCmd->add_option("FILE", set.file, "Print file")->required();
+    setCmd->add_option("NAME=VALUE", set.assignments, "Parameters to set")->required();
+    setCmd->add_flag("--force", set.force,
+                     "Write the change even if the printer will refuse the file (exit 0 with "
+                     "the warning)");
     setCmd->footer(
         "Names as in 'pvk4k info'. layer_count and the thumbnail size follow the file's\n"
         "contents and cannot be set. The printer raises values below the panel's minimum\n"
-        "when it reads the file; pvk4k warns about them.");
+        "when it reads the file; pvk4k warns about them. A change after which the printer\n"
+        "would refuse the file (a value outside the machine's limits, a layer buffer\n"
+        "smaller than the largest layer) is not written and the exit status is 1, unless\n"
+        "--force is given.");
 
     app.footer(
-        "Exit status: 0 fine; 1 the printer would refuse the file or not print it cleanly;\n"
-        "2 bad arguments, unreadable input or output that could not be written.\n\n"
+        "Exit status: 0 fine; 1 the printer would refuse the file or not print it cleanly\n"
+        "(create and set then write nothing, unless --force); 2 bad arguments, unreadable\n"
+        "input or output that could not be written.\n\n"
         "Examples:\n"
         "  pvk4k info part.pvk4k\n"
         "  pvk4k check part.pvk4k\n"
@@ -126,6 +138,6 @@ int main(int argc, char** argv) {
     if (renderCmd->parsed()) return pvk4k::renderCommand(render, con);
     if (createCmd->parsed()) return pvk4k::createCommand(create, con);
     if (modelCmd->parsed()) return pvk4k::modelCommand(model, con);
-    if (setCmd->parsed()) return pvk4k::setCommand(setFile, assignments, con);
+    if (setCmd->parsed()) return pvk4k::setCommand(set, con);
     return pvk4k::EXIT_ERROR;
 }

@@ -95,7 +95,7 @@ bool parseAssignment(std::string_view text, Assignment& out, std::string& error)
         return false;
     }
     if (!std::isfinite(v)) {
-        error = std::string(name) + ": the value must be finite";
+        error = std::string(name) + ": " + formatFloat(v) + " is not a finite number";
         return false;
     }
     if (f->member == &PrintParameter::ZThick && !(v > 0)) {

@@ -29,6 +29,12 @@ void readHeader(FILE* fp, uint64_t size, PrintHeader& header) {
     }
 }
 
+std::string blockRefusal(const PrintParameter& block) {
+    if (const char* why = printBlockRefusal(block); why != nullptr) return why;
+    const EnvelopeVerdict envelope = judgePrintParameters(block);
+    return envelope.inside ? "" : envelope.reason;
+}
+
 std::string verdictText(const PrintHeader& header) {
     const std::string& why = header.message;
     switch (header.verdict) {

@@ -28,6 +28,13 @@ struct PrintHeader {
 // whole (even if refused) the file stands at the first layer record.
 void readHeader(FILE* fp, uint64_t size, PrintHeader& header);
 
+// Why the printer refuses a parameter block at preview (the header reader's
+// checks on the block, then the envelope), or "" when it takes it.
+std::string blockRefusal(const PrintParameter& block);
+
+// Said of a file the printer will refuse that a writer did not write.
+inline const char* const NOTHING_WRITTEN = "; nothing written (--force writes it anyway)";
+
 // "printable", or why the printer refuses the file at preview.
 std::string verdictText(const PrintHeader& header);
 

@@ -36,11 +36,11 @@ std::string withUnit(const Field& f, float v) {
 
 }  // namespace
 
-int setCommand(const std::string& file, const std::vector<std::string>& assignments,
-               const Console& con) {
-    if (assignments.empty()) return con.fail("nothing to set: give NAME=VALUE");
+int setCommand(const SetOptions& o, const Console& con) {
+    const std::string& file = o.file;
+    if (o.assignments.empty()) return con.fail("nothing to set: give NAME=VALUE");
     std::vector<Assignment> changes;
-    for (const std::string& text : assignments) {
+    for (const std::string& text : o.assignments) {
         Assignment a;
         std::string error;
         if (!parseAssignment(text, a, error)) return con.fail(error);
@@ -75,17 +75,24 @@ int setCommand(const std::string& file, const std::vector<std::string>& assignme
         const std::string range = given ? rangeWarning(p, f) : "";
         if (!range.empty()) con.warn(range);
     }
-    const EnvelopeVerdict envelope = judgePrintParameters(p);
-    if (!envelope.inside) con.warn(std::string("the printer will refuse it: ") + envelope.reason);
+    // What the printer will refuse is written only when asked for.
+    const std::string tail = o.force ? "" : NOTHING_WRITTEN;
+    bool refused = false;
+    if (const std::string why = blockRefusal(p); !why.empty()) {
+        con.warn("the printer will refuse it: " + why + tail);
+        refused = true;
+    }
     if (bufferChanged) {
         const uint32_t largest = largestRecord(fp.get(), size, p);
         const uint32_t capacity = layerBufferCapacity(p);
         if (largest > capacity) {
             con.warn("the layer buffer of " + withCommas(capacity) +
                      " bytes is smaller than the largest layer code (" + withCommas(largest) +
-                     " bytes); the printer will refuse that layer");
+                     " bytes); the printer will refuse that layer" + tail);
+            refused = true;
         }
     }
+    if (refused && !o.force) return EXIT_PROBLEMS;
 
     if (fseeko(fp.get(), static_cast<off_t>(PRINT_FILE_MAGIC_SIZE), SEEK_SET) != 0 ||
         fwrite(&p, 1, sizeof p, fp.get()) != sizeof p) {
