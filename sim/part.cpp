@@ -59,12 +59,6 @@ CellSet CellSet::of(const uint8_t* flags) {
     return s;
 }
 
-bool CellSet::has(int x, int y) const {
-    if (x < x0_ || y < y0_ || x >= x0_ + w_ || y >= y0_ + h_) return false;
-    const size_t i = static_cast<size_t>(y - y0_) * w_ + (x - x0_);
-    return (bits_[i / 8] >> (i % 8) & 1u) != 0;
-}
-
 bool CellSet::operator==(const CellSet& other) const {
     return x0_ == other.x0_ && y0_ == other.y0_ && w_ == other.w_ && h_ == other.h_ &&
            bits_ == other.bits_;

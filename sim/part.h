@@ -54,7 +54,12 @@ class CellSet {
 
     bool empty() const { return count_ == 0; }
     uint32_t count() const { return count_; }
-    bool has(int x, int y) const;
+    // Inline: the mesh asks for every cell's six neighbours.
+    bool has(int x, int y) const {
+        if (x < x0_ || y < y0_ || x >= x0_ + w_ || y >= y0_ + h_) return false;
+        const size_t i = static_cast<size_t>(y - y0_) * w_ + (x - x0_);
+        return (bits_[i / 8] >> (i % 8) & 1u) != 0;
+    }
     // Bounding box, x1 and y1 exclusive; all 0 when empty.
     int x0() const { return x0_; }
     int y0() const { return y0_; }
@@ -135,9 +140,13 @@ struct PartComparison {
 PartComparison compareWithModel(const Part& part, const FileModel& model);
 
 // The part's cells as a closed surface, binary STL: every cell face that
-// borders an empty cell, two triangles each, normals outwards. Millimetres,
-// x along the mask's width, y along its lines, z from the platform down,
-// so the first layer lies at z = 0. Written through `out` in pieces.
+// borders an empty cell, normals outwards. Millimetres, x along the mask's
+// width, y along its lines, z from the platform down, so the first layer
+// lies at z = 0. Written through `out` in pieces; returns the triangles.
+// Two cells that touch only along an edge are two surfaces that meet only at
+// the edge's ends: each cell's faces there bend in to a point 0.1 % into it
+// at the edge's middle, so every edge is in two facets (and the part loses
+// at most 0.1 % of its volume).
 uint64_t writeStl(const Part& part, const std::function<void(const char*, size_t)>& out);
 
 enum class View { Front, Side, Top, Iso };

@@ -1,5 +1,7 @@
 // The part's surface as STL and its pictures.
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -9,12 +11,21 @@
 namespace sim {
 namespace {
 
+// Depths as the STL holds them. Whether two layers touch, and whether a
+// layer has a thickness at all, is decided there: faces that meet in the
+// file must share their corners bit for bit.
+float zOf(double mm) {
+    return static_cast<float>(mm);
+}
+
 // The layers that have a thickness, in order; a layer of none (the platform
 // did not rise) adds no solid.
 std::vector<const PartLayer*> solidLayers(const Part& part) {
     std::vector<const PartLayer*> out;
     for (const PartLayer& l : part.layers()) {
-        if (!l.cells.empty() && l.bottom_mm - l.top_mm > 1e-9) out.push_back(&l);
+        if (!l.cells.empty() && l.bottom_mm - l.top_mm > 1e-9 && zOf(l.bottom_mm) > zOf(l.top_mm)) {
+            out.push_back(&l);
+        }
     }
     return out;
 }
@@ -23,27 +34,25 @@ bool inLayer(const PartLayer* l, int x, int y) {
     return l != nullptr && l->cells.has(x, y);
 }
 
-// Layer `below` continues layer `above` only when it starts where it ends.
-const PartLayer* touching(const PartLayer* a, const PartLayer* b) {
-    if (a == nullptr || b == nullptr) return nullptr;
-    return std::fabs(a->bottom_mm - b->top_mm) < 1e-9 || std::fabs(b->bottom_mm - a->top_mm) < 1e-9
-               ? b
-               : nullptr;
+// Layer `lower` continues layer `upper` when it starts where that one ends.
+bool touches(const PartLayer& upper, const PartLayer& lower) {
+    return zOf(upper.bottom_mm) == zOf(lower.top_mm);
 }
 
-struct V3 {
-    float x, y, z;
-};
+// A cell's faces: 2 * axis looks along -axis, 2 * axis + 1 along +axis
+// (x, y, z); z grows away from the platform, so face 4 is a cell's top.
+constexpr int kFaces = 6;
+constexpr int kDx[kFaces] = {-1, 1, 0, 0, 0, 0};
+constexpr int kDy[kFaces] = {0, 0, -1, 1, 0, 0};
 
-V3 sub(V3 a, V3 b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-V3 cross(V3 a, V3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-float dot(V3 a, V3 b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
+// How far a cell's faces on a pinched edge (below) are drawn in: this part
+// of the way from the edge's middle to the cell's centre. Such an edge takes
+// k / 12 of both its cells, and a cell has twelve edges, so the mesh holds
+// at least 1 - k of the cells' volume; at the mask's far end the point
+// still lies some 16 float steps off the edge.
+constexpr double kInset = 0.001;
+
+using V3 = std::array<float, 3>;
 
 class StlWriter {
   public:
@@ -52,11 +61,25 @@ class StlWriter {
     StlWriter(const StlWriter&) = delete;
     StlWriter& operator=(const StlWriter&) = delete;
 
-    // A quad of corners in order around its edge, turned to face `n`.
-    void quad(V3 n, V3 a, V3 b, V3 c, V3 d) {
-        if (dot(cross(sub(b, a), sub(c, a)), n) < 0) std::swap(b, d);
-        triangle(n, a, b, c);
-        triangle(n, a, c, d);
+    void triangle(const V3& n, const V3& a, const V3& b, const V3& c) {
+        char rec[50];
+        const float f[12] = {n[0], n[1], n[2], a[0], a[1], a[2],
+                             b[0], b[1], b[2], c[0], c[1], c[2]};
+        std::memcpy(rec, f, sizeof f);
+        rec[48] = rec[49] = 0;
+        raw(rec, sizeof rec);
+    }
+    // A triangle off its face's plane, with the normal of its own corners.
+    void tilted(const V3& a, const V3& b, const V3& c) {
+        const double u[3] = {double{b[0]} - a[0], double{b[1]} - a[1], double{b[2]} - a[2]};
+        const double v[3] = {double{c[0]} - a[0], double{c[1]} - a[1], double{c[2]} - a[2]};
+        const double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                             u[0] * v[1] - u[1] * v[0]};
+        const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        const double s = len > 0 ? 1 / len : 0;
+        triangle({static_cast<float>(n[0] * s), static_cast<float>(n[1] * s),
+                  static_cast<float>(n[2] * s)},
+                 a, b, c);
     }
     void raw(const void* p, size_t n) {
         if (buffer_.size() + n > kChunk) flush();
@@ -69,46 +92,119 @@ class StlWriter {
 
   private:
     static constexpr size_t kChunk = 1 << 16;
-    void triangle(V3 n, V3 a, V3 b, V3 c) {
-        char rec[50];
-        const float f[12] = {n.x, n.y, n.z, a.x, a.y, a.z, b.x, b.y, b.z, c.x, c.y, c.z};
-        std::memcpy(rec, f, sizeof f);
-        rec[48] = rec[49] = 0;
-        raw(rec, sizeof rec);
-    }
     const std::function<void(const char*, size_t)>& out_;
     std::string buffer_;
 };
 
-// Every face of every cell that borders emptiness, handed to `face` with its
-// outward normal axis (0 x, 1 y, 2 z) and sign.
+// Every face of every cell that borders emptiness, handed to `face` with the
+// edges it shares with the cell's other faces that are pinched: bit g of
+// `pinched` for the edge it shares with face g. An edge is pinched where the
+// cell diagonally across it is filled and the two beside it are empty; four
+// faces meet there, two of each cell.
 template <class Face>
 void forEachFace(const std::vector<const PartLayer*>& layers, Face face) {
     for (size_t i = 0; i < layers.size(); ++i) {
-        const PartLayer* l = layers[i];
-        const PartLayer* above = i > 0 ? touching(layers[i - 1], l) : nullptr;
-        const PartLayer* below = i + 1 < layers.size() ? touching(l, layers[i + 1]) : nullptr;
-        for (int y = l->cells.y0(); y < l->cells.y1(); ++y) {
-            for (int x = l->cells.x0(); x < l->cells.x1(); ++x) {
-                if (!l->cells.has(x, y)) continue;
-                if (!l->cells.has(x - 1, y)) face(*l, x, y, 0, -1);
-                if (!l->cells.has(x + 1, y)) face(*l, x, y, 0, +1);
-                if (!l->cells.has(x, y - 1)) face(*l, x, y, 1, -1);
-                if (!l->cells.has(x, y + 1)) face(*l, x, y, 1, +1);
-                if (!inLayer(above, x, y)) face(*l, x, y, 2, -1);
-                if (!inLayer(below, x, y)) face(*l, x, y, 2, +1);
+        const PartLayer& l = *layers[i];
+        const PartLayer* above = i > 0 && touches(*layers[i - 1], l) ? layers[i - 1] : nullptr;
+        const PartLayer* below =
+            i + 1 < layers.size() && touches(l, *layers[i + 1]) ? layers[i + 1] : nullptr;
+        for (int y = l.cells.y0(); y < l.cells.y1(); ++y) {
+            for (int x = l.cells.x0(); x < l.cells.x1(); ++x) {
+                if (!l.cells.has(x, y)) continue;
+                const unsigned open = (l.cells.has(x - 1, y) ? 0u : 1u << 0) |
+                                      (l.cells.has(x + 1, y) ? 0u : 1u << 1) |
+                                      (l.cells.has(x, y - 1) ? 0u : 1u << 2) |
+                                      (l.cells.has(x, y + 1) ? 0u : 1u << 3) |
+                                      (inLayer(above, x, y) ? 0u : 1u << 4) |
+                                      (inLayer(below, x, y) ? 0u : 1u << 5);
+                if (open == 0) continue;
+                unsigned pinched[kFaces] = {};
+                for (int f = 0; f < 4; ++f) {
+                    if ((open >> f & 1u) == 0) continue;
+                    for (int g = f < 2 ? 2 : 4; g < kFaces; ++g) {
+                        if ((open >> g & 1u) == 0) continue;
+                        const PartLayer* across = g < 4 ? &l : g == 4 ? above : below;
+                        if (inLayer(across, x + kDx[f] + kDx[g], y + kDy[f] + kDy[g])) {
+                            pinched[f] |= 1u << g;
+                            pinched[g] |= 1u << f;
+                        }
+                    }
+                }
+                for (int f = 0; f < kFaces; ++f) {
+                    if ((open >> f & 1u) != 0) face(l, x, y, f, pinched[f]);
+                }
             }
         }
     }
+}
+
+unsigned trianglesOf(unsigned pinched) {
+    return pinched == 0 ? 2 : 4 + static_cast<unsigned>(std::popcount(pinched));
+}
+
+// Face `f` of cell (x, y) of `l`, outward. On a pinched edge its side bends
+// in to a point just inside the cell, the same for both the cell's faces
+// there, so the two cells' surfaces meet only at the edge's ends.
+void writeFace(StlWriter& w, const PartLayer& l, int x, int y, int f, unsigned pinched) {
+    const double lo[3] = {x * kCellWidthMm, y * kCellHeightMm, l.top_mm};
+    const double hi[3] = {(x + 1) * kCellWidthMm, (y + 1) * kCellHeightMm, l.bottom_mm};
+    const int a = f / 2, u = (a + 1) % 3, v = (a + 2) % 3;
+    const bool outwards = f % 2 != 0;  // the face looks along +a
+    const float plane = static_cast<float>(outwards ? hi[a] : lo[a]);
+    auto point = [&](double pu, double pv) {
+        V3 p;
+        p[a] = plane;
+        p[u] = static_cast<float>(pu);
+        p[v] = static_cast<float>(pv);
+        return p;
+    };
+    // Counter-clockwise seen from +a: (u, v, a) is right-handed.
+    const V3 corner[4] = {point(lo[u], lo[v]), point(hi[u], lo[v]), point(hi[u], hi[v]),
+                          point(lo[u], hi[v])};
+    if (pinched == 0) {
+        V3 n = {0, 0, 0};
+        n[a] = outwards ? 1.0f : -1.0f;
+        if (outwards) {
+            w.triangle(n, corner[0], corner[1], corner[2]);
+            w.triangle(n, corner[0], corner[2], corner[3]);
+        } else {
+            w.triangle(n, corner[0], corner[2], corner[1]);
+            w.triangle(n, corner[0], corner[3], corner[2]);
+        }
+        return;
+    }
+    // The faces beyond each side, corner i to corner i + 1.
+    const int beyond[4] = {2 * v, 2 * u + 1, 2 * v + 1, 2 * u};
+    V3 ring[8];
+    int n = 0;
+    for (int i = 0; i < 4; ++i) {
+        ring[n++] = corner[i];
+        const int g = beyond[i];
+        if ((pinched >> g & 1u) == 0) continue;
+        // Along both faces' axes a step in from the edge, along the edge its
+        // middle: from the cell and the edge alone, whichever face asks.
+        V3 m;
+        for (int j = 0; j < 3; ++j) {
+            const double step = kInset * (hi[j] - lo[j]) / 2;
+            const int side = j == a ? f : j == g / 2 ? g : -1;
+            m[j] = static_cast<float>(side < 0        ? (lo[j] + hi[j]) / 2
+                                      : side % 2 != 0 ? hi[j] - step
+                                                      : lo[j] + step);
+        }
+        ring[n++] = m;
+    }
+    if (!outwards) std::reverse(ring, ring + n);
+    const V3 centre = point((lo[u] + hi[u]) / 2, (lo[v] + hi[v]) / 2);
+    for (int i = 0; i < n; ++i) w.tilted(centre, ring[i], ring[(i + 1) % n]);
 }
 
 }  // namespace
 
 uint64_t writeStl(const Part& part, const std::function<void(const char*, size_t)>& out) {
     const std::vector<const PartLayer*> layers = solidLayers(part);
-    uint64_t faces = 0;
-    forEachFace(layers, [&](const PartLayer&, int, int, int, int) { ++faces; });
-    const uint64_t triangles = faces * 2;
+    uint64_t triangles = 0;
+    forEachFace(layers,
+                [&](const PartLayer&, int, int, int, unsigned p) { triangles += trianglesOf(p); });
     StlWriter w(out);
     char header[80] = {};
     snprintf(header, sizeof header, "printer-sim part: %zu layers, cells of %.4f x %.4f mm",
@@ -117,24 +213,8 @@ uint64_t writeStl(const Part& part, const std::function<void(const char*, size_t
     const uint32_t count =
         static_cast<uint32_t>(std::min<uint64_t>(triangles, std::numeric_limits<uint32_t>::max()));
     w.raw(&count, sizeof count);
-    forEachFace(layers, [&](const PartLayer& l, int x, int y, int axis, int sign) {
-        const float xa = static_cast<float>(x * kCellWidthMm);
-        const float xb = static_cast<float>((x + 1) * kCellWidthMm);
-        const float ya = static_cast<float>(y * kCellHeightMm);
-        const float yb = static_cast<float>((y + 1) * kCellHeightMm);
-        const float za = static_cast<float>(l.top_mm);
-        const float zb = static_cast<float>(l.bottom_mm);
-        const float s = static_cast<float>(sign);
-        if (axis == 0) {
-            const float xf = sign < 0 ? xa : xb;
-            w.quad({s, 0, 0}, {xf, ya, za}, {xf, yb, za}, {xf, yb, zb}, {xf, ya, zb});
-        } else if (axis == 1) {
-            const float yf = sign < 0 ? ya : yb;
-            w.quad({0, s, 0}, {xa, yf, za}, {xb, yf, za}, {xb, yf, zb}, {xa, yf, zb});
-        } else {
-            const float zf = sign < 0 ? za : zb;
-            w.quad({0, 0, s}, {xa, ya, zf}, {xb, ya, zf}, {xb, yb, zf}, {xa, yb, zf});
-        }
+    forEachFace(layers, [&](const PartLayer& l, int x, int y, int f, unsigned p) {
+        writeFace(w, l, x, y, f, p);
     });
     w.flush();
     return triangles;
@@ -297,7 +377,8 @@ std::vector<uint8_t> renderView(const Part& part, View view, int& width, int& he
     const double halfA = (kCellWidthMm + kCellHeightMm) * r / 2 * f.scale + 0.5;
     for (size_t i = 0; i < layers.size(); ++i) {
         const PartLayer* l = layers[i];
-        const PartLayer* below = i + 1 < layers.size() ? touching(l, layers[i + 1]) : nullptr;
+        const PartLayer* below =
+            i + 1 < layers.size() && touches(*l, *layers[i + 1]) ? layers[i + 1] : nullptr;
         const double halfD =
             ((kCellWidthMm + kCellHeightMm) / 2 + (l->bottom_mm - l->top_mm)) * u * f.scale + 0.5;
         const double zc = (l->top_mm + l->bottom_mm) / 2;

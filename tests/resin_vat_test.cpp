@@ -14,7 +14,6 @@
 #include "part.h"
 #include "platform/platform.h"
 #include "resin_vat.h"
-#include "stl_check.h"
 
 namespace {
 
@@ -189,42 +188,6 @@ TEST_F(VatTest, LightOutsideAJobIsStrayAndLeavesThePartAlone) {
     vat_.jobStarted();
     vat_.setJobLayer(0.05);
     EXPECT_TRUE(vat_.part().layers().empty());
-}
-
-// A part by hand: a 3 x 2 block with a cell on it, thicker.
-sim::Part stepPart() {
-    std::vector<uint8_t> a(sim::kCells, 0), b(sim::kCells, 0);
-    for (int y = 5; y < 7; ++y)
-        for (int x = 5; x < 8; ++x) a[y * sim::kCellsX + x] = 1;
-    b[5 * sim::kCellsX + 6] = 1;
-    sim::Part p;
-    p.add({0, 0.05, sim::CellSet::of(a.data()), 0, true});
-    p.add({0.05, 0.2, sim::CellSet::of(b.data()), 0, true});
-    return p;
-}
-
-TEST(PartMesh, TheSurfaceIsClosedAndEnclosesTheCellsVolume) {
-    const sim::Part p = stepPart();
-    std::string stl;
-    const uint64_t triangles = sim::writeStl(p, [&](const char* d, size_t n) { stl.append(d, n); });
-    const Mesh mesh = readStl(stl);
-    EXPECT_EQ(mesh.facets, triangles);
-    // Block: 2 x 6 top and bottom, 10 sides; the cell: 4 sides and its bottom.
-    EXPECT_EQ(triangles, 2u * (6 + 5 + 10 + 5));
-    EXPECT_TRUE(mesh.closed);
-    EXPECT_NEAR(mesh.volume, p.volumeMm3(), 1e-6);
-    EXPECT_NEAR(p.volumeMm3(), (6 * 0.05 + 0.15) * sim::kCellAreaMm2, 1e-12);
-    for (const char* name : {"front", "side", "top", "iso"}) {
-        sim::View view{};
-        ASSERT_TRUE(sim::viewByName(name, view));
-        int w = 0, h = 0;
-        const std::vector<uint8_t> rgb = sim::renderView(p, view, w, h);
-        ASSERT_EQ(rgb.size(), size_t(w) * h * 3) << name;
-        // Something of the part's blue is in the picture.
-        bool blue = false;
-        for (size_t i = 0; i < rgb.size(); i += 3) blue = blue || rgb[i + 2] > rgb[i] + 60;
-        EXPECT_TRUE(blue) << name;
-    }
 }
 
 }  // namespace
