@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <initializer_list>
 
-
 namespace sim::api {
 namespace {
 

@@ -223,7 +223,6 @@ json boardState(const BoardSnapshot& s) {
     };
 }
 
-
 void reply(httplib::Response& res, const json& body, int status = 200) {
     res.status = status;
     // The log may hold bytes that are not UTF-8 (GBK texts of the firmware).
@@ -267,7 +266,7 @@ void setPen(bool down, int x, int y) {
 // touch's release then leaves the pen's press alone).
 struct Finger {
     std::mutex lock;
-    uint64_t press = 0;       // counts presses: a release is of one of them
+    uint64_t press = 0;        // counts presses: a release is of one of them
     int64_t touchUntilUs = 0;  // a touch's release, 0 when the pen holds it
 };
 Finger& finger() {

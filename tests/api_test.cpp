@@ -49,10 +49,9 @@ TEST(LineFeed, LinesLeftOutAreSaidPlainly) {
     const json read = sim::linesSince(trace, 12, false, 4, "/api/log");
     EXPECT_EQ(seqs(read), (std::vector<uint64_t>{21, 22, 23, 24}));
     EXPECT_EQ(read["next"], 25);
-    EXPECT_EQ(read["dropped"], (json{{"from", 12},
-                                     {"count", 9},
-                                     {"held_from", 15},
-                                     {"fetch", "/api/log?since=15"}}));
+    EXPECT_EQ(
+        read["dropped"],
+        (json{{"from", 12}, {"count", 9}, {"held_from", 15}, {"fetch", "/api/log?since=15"}}));
     // Within what is held and the limit, nothing is left out.
     const json all = sim::linesSince(trace, 15, false, SIZE_MAX, "/api/log");
     EXPECT_EQ(seqs(all).size(), 10u);
@@ -88,10 +87,10 @@ TEST(ApiRequests, UnknownFieldsAndConflictingOnesAreRefused) {
     EXPECT_EQ(sim::api::parseRun(R"({"ms":100})", run), "");
     EXPECT_EQ(run.ms, 100);
     EXPECT_NE(sim::api::parseRun(R"({"ms":100,"extra":1})", run), "");
-    EXPECT_NE(sim::api::parseRun(R"({"ms":100,"until":{"field":"x","equals":1},"limit_ms":5})", run),
-              "");
-    EXPECT_NE(sim::api::parseRun(R"({"until":{"field":"x","equals":1,"nope":2},"limit_ms":5})", run),
-              "");
+    EXPECT_NE(
+        sim::api::parseRun(R"({"ms":100,"until":{"field":"x","equals":1},"limit_ms":5})", run), "");
+    EXPECT_NE(
+        sim::api::parseRun(R"({"until":{"field":"x","equals":1,"nope":2},"limit_ms":5})", run), "");
     sim::api::Touch touch;
     EXPECT_NE(sim::api::parseTouch(R"({"x":1,"y":2,"hold":5})", touch), "");
     sim::api::Pen pen;

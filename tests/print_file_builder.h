@@ -2,6 +2,7 @@
 // parameters, a thumbnail and layer records, as raw bytes.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -50,6 +51,73 @@ struct PrintFileBuilder {
     PrintFileBuilder& layer(uint32_t lit) {
         layers.push_back(code({{15, lit}, {0, 24883200 - lit}}));
         return *this;
+    }
+    // A layer lighting rectangles of mask pixels, x0 <= x < x1, y0 <= y < y1
+    // (at most one per line span: they must not overlap), dark elsewhere.
+    struct Rect {
+        uint32_t x0, y0, x1, y1;
+    };
+    PrintFileBuilder& rects(std::initializer_list<Rect> lit) {
+        std::vector<std::pair<uint8_t, uint32_t>> runs;
+        auto add = [&](uint8_t level, uint32_t n) {
+            if (n == 0) return;
+            if (!runs.empty() && runs.back().first == level) {
+                runs.back().second += n;
+            } else {
+                runs.emplace_back(level, n);
+            }
+        };
+        for (uint32_t y = 0; y < 3840; ++y) {
+            std::vector<Rect> on;
+            for (const Rect& r : lit) {
+                if (y >= r.y0 && y < r.y1) on.push_back(r);
+            }
+            std::sort(on.begin(), on.end(),
+                      [](const Rect& a, const Rect& b) { return a.x0 < b.x0; });
+            uint32_t x = 0;
+            for (const Rect& r : on) {
+                add(0, 3 * (r.x0 - x));
+                add(15, 3 * (r.x1 - r.x0));
+                x = r.x1;
+            }
+            add(0, 3 * (2160 - x));
+        }
+        std::vector<uint8_t> out;
+        for (const auto& [level, length] : runs) {
+            for (uint32_t left = length; left > 0;) {
+                const uint32_t n = std::min<uint32_t>(left, 0x0FFFFFFF);
+                const std::vector<uint8_t> piece = code({{level, n}});
+                out.insert(out.end(), piece.begin(), piece.end());
+                left -= n;
+            }
+        }
+        layers.push_back(std::move(out));
+        return *this;
+    }
+    // Eight layers of what a surface must close around: two blocks bonded
+    // side by side, a hollow in one of them (closed by the layers around
+    // it), then a layer reaching out past both (an overhang), a layer that
+    // shrinks, and a one-cell post. Exposed long enough for every layer to
+    // bond.
+    static PrintFileBuilder features() {
+        PrintFileBuilder f = quick(0);
+        f.p.curing_time = 6000;
+        f.p.burnin_time = 10000;
+        for (int i = 0; i < 3; ++i) {
+            f.rects({{400, 800, 560, 960}, {560, 800, 720, 960}});
+        }
+        for (int i = 0; i < 2; ++i) {
+            f.rects({{400, 800, 560, 848},
+                     {400, 848, 448, 912},
+                     {512, 848, 560, 912},
+                     {400, 912, 560, 960},
+                     {560, 800, 720, 960}});
+        }
+        f.rects({{320, 760, 800, 1000}});
+        f.rects({{480, 840, 640, 920}});
+        f.rects({{560, 872, 568, 880}});
+        f.p.layer_count = static_cast<int32_t>(f.layers.size());
+        return f;
     }
     // A quick job for the simulator: short waits, 1 mm lifts at 300 mm/min,
     // two bottom layers, layer i lighting i lines.

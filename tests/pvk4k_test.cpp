@@ -586,6 +586,17 @@ TEST_F(Pvk4k, ModelGivesTheFilesGeometryOnTheSimulatorsCells) {
     f.layers.pop_back();  // three layers declared, two in the file
     std::ofstream(file, std::ios::binary | std::ios::trunc) << f.bytes();
     EXPECT_EQ(run([&](auto& con) { return pvk4k::modelCommand(o, con); }), pvk4k::EXIT_ERROR);
+
+    // Overhang, hollow, bodies side by side: closed, of the model's volume.
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << PrintFileBuilder::features().bytes();
+    out_.str("");
+    ASSERT_EQ(run([&](auto& con) { return pvk4k::modelCommand(o, con); }), pvk4k::EXIT_CLEAN)
+        << err_.str();
+    const json features = json::parse(out_.str());
+    const Mesh closed = readStl(readAll(stl));
+    EXPECT_TRUE(closed.closed);
+    const double volume = features["volume_mm3"];
+    EXPECT_NEAR(closed.volume, volume, volume * 1e-3);
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <latch>
 #include <map>
 #include <mutex>
-#include <latch>
 #include <thread>
 #include <vector>
 
