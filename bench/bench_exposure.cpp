@@ -13,8 +13,8 @@
 #include <memory>
 #include <vector>
 
-#include "part.h"
-#include "print/layer_code.h"
+#include "firmware/print/layer_code.h"
+#include "geometry/part.h"
 
 namespace {
 
@@ -227,9 +227,9 @@ LAYER_BENCHMARKS(Dense, 3)
 static void BM_CellSumsTypical(benchmark::State& state) {
     const Layer& l = layer(2);
     decodeLayer(l.code.data(), l.code.size(), frame());
-    std::vector<uint16_t> sums(sim::kCells);
+    std::vector<uint16_t> sums(geometry::kCells);
     for (auto _ : state) {
-        sim::cellSums(frame(), sums.data());
+        geometry::cellSums(frame(), sums.data());
         benchmark::DoNotOptimize(sums.data());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * FRAME_BYTES);

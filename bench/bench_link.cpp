@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <string>
 
-#include "link/command.h"
-#include "link/serial.h"
-#include "link/status.h"
-#include "motion_board.h"
-#include "pty.h"
-#include "sandbox.h"
-#include "sim_platform.h"
+#include "firmware/link/command.h"
+#include "firmware/link/serial.h"
+#include "firmware/link/status.h"
+#include "sim/motion/motion_board.h"
+#include "sim/motion/pty.h"
+#include "sim/sim_platform.h"
+#include "sim/stick/sandbox.h"
 
 static void BM_ParseStatusReply(benchmark::State& state) {
     const char reply[] = "ok 3300mv/1500rpm/1480rpm/35T/0 Zmin0 Zmax1\n";

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "display/draw.h"
-#include "display/driver.h"
-#include "display/text.h"
-#include "sim_platform.h"
+#include "firmware/display/draw.h"
+#include "firmware/display/driver.h"
+#include "firmware/display/text.h"
+#include "sim/sim_platform.h"
 
 namespace {
 

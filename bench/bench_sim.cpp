@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "print/layer_code.h"
-#include "print/print.h"
-#include "print_file_builder.h"
-#include "sim_process.h"
+#include "firmware/print/layer_code.h"
+#include "firmware/print/print.h"
+#include "tests/print_file_builder.h"
+#include "tests/sim_process.h"
 
 namespace {
 

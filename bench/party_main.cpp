@@ -2,7 +2,7 @@
 // main thread is in printer-sim: its waits cost no real time.
 #include <benchmark/benchmark.h>
 
-#include "virtual_clock.h"
+#include "sim/clock/virtual_clock.h"
 
 int main(int argc, char** argv) {
     sim::clock().joinCallingThread("bench-main");

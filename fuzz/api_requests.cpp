@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "api_requests.h"
+#include "sim/control/api_requests.h"
 
 namespace {
 

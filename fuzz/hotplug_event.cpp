@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "firmware/usb/UsbController.h"
 #include "text_model.h"
-#include "usb/UsbController.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "print/print_file.h"
-#include "print/safety_envelope.h"
+#include "firmware/print/print_file.h"
+#include "firmware/print/safety_envelope.h"
 
 namespace fuzz_model {
 

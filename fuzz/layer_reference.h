@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "print/layer_code.h"
+#include "firmware/print/layer_code.h"
 
 namespace fuzz_model {
 

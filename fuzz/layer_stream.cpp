@@ -15,10 +15,10 @@
 #include <cstring>
 #include <vector>
 
+#include "firmware/print/framebuffer.h"
+#include "firmware/print/layer_code.h"
+#include "firmware/print/print_file.h"
 #include "layer_reference.h"
-#include "print/framebuffer.h"
-#include "print/layer_code.h"
-#include "print/print_file.h"
 
 namespace {
 

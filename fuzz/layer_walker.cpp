@@ -11,8 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "firmware/print/layer_code.h"
 #include "layer_reference.h"
-#include "print/layer_code.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "print/material_test.h"
-#include "print/print.h"
+#include "firmware/print/material_test.h"
+#include "firmware/print/print.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (parseMaterialTest(reinterpret_cast<const char*>(data), size) != 1) return 0;

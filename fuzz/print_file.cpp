@@ -12,15 +12,15 @@
 #include <fstream>
 #include <string>
 
-#include "app/global_data.h"
+#include "firmware/app/global_data.h"
+#include "firmware/print/print.h"
+#include "firmware/print/print_file.h"
+#include "firmware/ui/ui.h"
+#include "firmware/usb/UsbController.h"
+#include "firmware/usb/tf.h"
 #include "job_motion.h"
-#include "print/print.h"
-#include "print/print_file.h"
-#include "sandbox.h"
-#include "sim_platform.h"
-#include "ui/ui.h"
-#include "usb/UsbController.h"
-#include "usb/tf.h"
+#include "sim/sim_platform.h"
+#include "sim/stick/sandbox.h"
 
 namespace {
 

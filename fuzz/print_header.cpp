@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "firmware/print/print_file.h"
+#include "firmware/print/print_time.h"
+#include "firmware/ui/parameter_table.h"
 #include "job_motion.h"
-#include "print/print_file.h"
-#include "print/print_time.h"
-#include "ui/parameter_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FILE* fp = fmemopen(const_cast<uint8_t*>(data), size, "rb");

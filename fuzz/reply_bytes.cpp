@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "link/command.h"
+#include "firmware/link/command.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char reply[kReplySize + 1] = {};

@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "app/global_data.h"
-#include "platform/platform.h"
-#include "sandbox.h"
-#include "sim_platform.h"
+#include "firmware/app/global_data.h"
+#include "firmware/platform/platform.h"
+#include "firmware/touch/lcdtp.h"
+#include "firmware/ui/ui.h"
+#include "sim/sim_platform.h"
+#include "sim/stick/sandbox.h"
 #include "text_model.h"
-#include "touch/lcdtp.h"
-#include "ui/ui.h"
 
 namespace {
 

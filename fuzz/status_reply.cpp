@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "link/command.h"
-#include "link/status.h"
+#include "firmware/link/command.h"
+#include "firmware/link/status.h"
 #include "text_model.h"
 
 namespace {

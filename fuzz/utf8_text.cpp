@@ -12,8 +12,8 @@
 #include <memory>
 #include <vector>
 
-#include "display/driver.h"
-#include "display/text.h"
+#include "firmware/display/driver.h"
+#include "firmware/display/text.h"
 
 namespace {
 

@@ -15,17 +15,17 @@
 #include <thread>
 #include <vector>
 
-#include "board_io.h"
-#include "http_api.h"
-#include "mask.h"
-#include "platform/platform.h"
-#include "print/print.h"
-#include "print/print_file.h"
-#include "pty.h"
-#include "sandbox.h"
+#include "firmware/platform/platform.h"
+#include "firmware/print/print.h"
+#include "firmware/print/print_file.h"
+#include "sim/clock/virtual_clock.h"
+#include "sim/control/server.h"
+#include "sim/motion/pty.h"
+#include "sim/panel/board_io.h"
+#include "sim/stick/sandbox.h"
+#include "sim/stick/usb_stick.h"
+#include "sim/vat/mask.h"
 #include "sim_platform.h"
-#include "usb_stick.h"
-#include "virtual_clock.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <string_view>
 
-#include "platform/platform.h"
-#include "virtual_clock.h"
+#include "firmware/platform/platform.h"
+#include "sim/clock/virtual_clock.h"
 
 namespace sim {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "api_requests.h"
-#include "line_feed.h"
-#include "trace.h"
+#include "sim/control/api_requests.h"
+#include "sim/control/line_feed.h"
+#include "sim/motion/trace.h"
 
 namespace {
 

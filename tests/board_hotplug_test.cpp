@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
+#include "firmware/platform/platform.h"
 
 namespace {
 

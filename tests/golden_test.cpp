@@ -14,23 +14,23 @@
 #include <string>
 #include <vector>
 
-#include "app/global_data.h"
-#include "app/global_func.h"
-#include "assets/pictures.h"
-#include "display/draw.h"
-#include "display/driver.h"
-#include "display/text.h"
-#include "link/status.h"
-#include "print/material_test.h"
-#include "print/print.h"
-#include "print/print_file.h"
-#include "print/print_time.h"
+#include "firmware/app/global_data.h"
+#include "firmware/app/global_func.h"
+#include "firmware/assets/pictures.h"
+#include "firmware/display/draw.h"
+#include "firmware/display/driver.h"
+#include "firmware/display/text.h"
+#include "firmware/link/status.h"
+#include "firmware/print/material_test.h"
+#include "firmware/print/print.h"
+#include "firmware/print/print_file.h"
+#include "firmware/print/print_time.h"
+#include "firmware/ui/ui.h"
+#include "firmware/usb/UsbController.h"
+#include "firmware/usb/tf.h"
 #include "print_file_builder.h"
 #include "sandbox_fixture.h"
-#include "sim_platform.h"
-#include "ui/ui.h"
-#include "usb/UsbController.h"
-#include "usb/tf.h"
+#include "sim/sim_platform.h"
 
 namespace {
 

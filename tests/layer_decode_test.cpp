@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "print/layer_code.h"
+#include "firmware/print/layer_code.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <functional>
 #include <string>
 
-#include "link/command.h"
-#include "link/status.h"
-#include "platform/platform.h"
+#include "firmware/link/command.h"
+#include "firmware/link/status.h"
+#include "firmware/platform/platform.h"
 #include "serial_fixture.h"
-#include "virtual_clock.h"
+#include "sim/clock/virtual_clock.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <utility>
 
-#include "link/command.h"
-#include "link/serial.h"
-#include "platform/platform.h"
+#include "firmware/link/command.h"
+#include "firmware/link/serial.h"
+#include "firmware/platform/platform.h"
 #include "serial_fixture.h"
-#include "virtual_clock.h"
+#include "sim/clock/virtual_clock.h"
 
 namespace {
 

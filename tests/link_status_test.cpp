@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "link/command.h"
-#include "link/status.h"
-#include "print/print.h"
+#include "firmware/link/command.h"
+#include "firmware/link/status.h"
+#include "firmware/print/print.h"
 
 namespace {
 

@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "app/global_data.h"
-#include "app/global_func.h"
-#include "link/command.h"
-#include "link/status.h"
-#include "platform/platform.h"
-#include "print/print.h"
+#include "firmware/app/global_data.h"
+#include "firmware/app/global_func.h"
+#include "firmware/link/command.h"
+#include "firmware/link/status.h"
+#include "firmware/platform/platform.h"
+#include "firmware/print/print.h"
+#include "firmware/ui/ui.h"
 #include "serial_fixture.h"
-#include "ui/ui.h"
 
 namespace {
 

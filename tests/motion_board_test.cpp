@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "link/command.h"
-#include "link/status.h"
-#include "motion_board.h"
-#include "platform/platform.h"
+#include "firmware/link/command.h"
+#include "firmware/link/status.h"
+#include "firmware/platform/platform.h"
 #include "serial_fixture.h"
+#include "sim/motion/motion_board.h"
 
 namespace {
 

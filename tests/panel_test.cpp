@@ -8,10 +8,10 @@
 #include <cstring>
 #include <vector>
 
-#include "board_io.h"
-#include "display/draw.h"
-#include "display/driver.h"
-#include "platform/platform.h"
+#include "firmware/display/draw.h"
+#include "firmware/display/driver.h"
+#include "firmware/platform/platform.h"
+#include "sim/panel/board_io.h"
 
 namespace {
 

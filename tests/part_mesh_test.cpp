@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "part.h"
+#include "geometry/part.h"
 #include "stl_check.h"
 
 namespace {
@@ -29,25 +29,25 @@ struct Written {
     Mesh mesh;
 };
 
-Written write(const sim::Part& part) {
+Written write(const geometry::Part& part) {
     Written w;
-    w.triangles = sim::writeStl(part, [&](const char* d, size_t n) { w.stl.append(d, n); });
+    w.triangles = geometry::writeStl(part, [&](const char* d, size_t n) { w.stl.append(d, n); });
     w.mesh = readStl(w.stl);
     return w;
 }
 
 // The cells' volume with their corners where the STL's floats put them.
-double floatVolume(const sim::Part& part) {
+double floatVolume(const geometry::Part& part) {
     auto f = [](double v) { return static_cast<double>(static_cast<float>(v)); };
     double v = 0;
-    for (const sim::PartLayer& l : part.layers()) {
+    for (const geometry::PartLayer& l : part.layers()) {
         const double t = f(l.bottom_mm) - f(l.top_mm);
         if (l.bottom_mm - l.top_mm <= 1e-9 || t <= 0) continue;
         for (int y = l.cells.y0(); y < l.cells.y1(); ++y) {
             for (int x = l.cells.x0(); x < l.cells.x1(); ++x) {
                 if (!l.cells.has(x, y)) continue;
-                v += (f((x + 1) * sim::kCellWidthMm) - f(x * sim::kCellWidthMm)) *
-                     (f((y + 1) * sim::kCellHeightMm) - f(y * sim::kCellHeightMm)) * t;
+                v += (f((x + 1) * geometry::kCellWidthMm) - f(x * geometry::kCellWidthMm)) *
+                     (f((y + 1) * geometry::kCellHeightMm) - f(y * geometry::kCellHeightMm)) * t;
             }
         }
     }
@@ -64,7 +64,7 @@ void expectClosed(const Written& w) {
 }
 
 // The enclosed volume is the cells', less at most what the bevels take.
-void expectVolume(const Written& w, const sim::Part& part) {
+void expectVolume(const Written& w, const geometry::Part& part) {
     const double cells = part.volumeMm3(), exact = floatVolume(part);
     EXPECT_GT(w.mesh.volume, 0);
     EXPECT_NEAR(w.mesh.volume, cells, cells * kMostShaved);
@@ -94,22 +94,22 @@ class Layers {
         }
         return add(top, bottom);
     }
-    const sim::Part& part() const { return part_; }
+    const geometry::Part& part() const { return part_; }
 
   private:
-    static size_t at(int x, int y) { return static_cast<size_t>(y) * sim::kCellsX + x; }
+    static size_t at(int x, int y) { return static_cast<size_t>(y) * geometry::kCellsX + x; }
     void clear() { std::fill(flags_.begin(), flags_.end(), 0); }
     Layers& add(double top, double bottom) {
-        part_.add({top, bottom, sim::CellSet::of(flags_.data()), 0, true});
+        part_.add({top, bottom, geometry::CellSet::of(flags_.data()), 0, true});
         return *this;
     }
-    std::vector<uint8_t> flags_ = std::vector<uint8_t>(sim::kCells, 0);
-    sim::Part part_;
+    std::vector<uint8_t> flags_ = std::vector<uint8_t>(geometry::kCells, 0);
+    geometry::Part part_;
 };
 
 struct Shape {
     const char* name;
-    sim::Part part;
+    geometry::Part part;
     size_t surfaces;  // separate closed surfaces
     bool edge_contact;
 };
@@ -225,7 +225,7 @@ TEST(PartMesh, NamedShapesAreClosedAndHoldTheirCells) {
 // mask and often against its edges: random densities, layers fresh or
 // changed from the one above, thin and thick, now and then a gap or a layer
 // of no thickness.
-sim::Part randomPart(uint32_t seed) {
+geometry::Part randomPart(uint32_t seed) {
     std::mt19937 rng(seed);
     auto whole = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     auto real = [&](double lo, double hi) { return std::uniform_real_distribution<>(lo, hi)(rng); };
@@ -234,16 +234,16 @@ sim::Part randomPart(uint32_t seed) {
         const int where = whole(0, 3);
         return where == 0 ? 0 : where == 1 ? cells - size : whole(0, cells - size);
     };
-    const int x0 = place(w, sim::kCellsX), y0 = place(h, sim::kCellsY);
-    std::vector<uint8_t> flags(sim::kCells, 0);
-    sim::Part part;
+    const int x0 = place(w, geometry::kCellsX), y0 = place(h, geometry::kCellsY);
+    std::vector<uint8_t> flags(geometry::kCells, 0);
+    geometry::Part part;
     double depth = 0;
     for (int i = 0; i < layers; ++i) {
         const bool fresh = i == 0 || whole(0, 2) == 0;
         const double density = real(0.05, 0.95), change = real(0, 0.4);
         for (int y = y0; y < y0 + h; ++y) {
             for (int x = x0; x < x0 + w; ++x) {
-                uint8_t& c = flags[static_cast<size_t>(y) * sim::kCellsX + x];
+                uint8_t& c = flags[static_cast<size_t>(y) * geometry::kCellsX + x];
                 if (fresh) {
                     c = real(0, 1) < density;
                 } else if (real(0, 1) < change) {
@@ -254,7 +254,7 @@ sim::Part randomPart(uint32_t seed) {
         if (i > 0 && whole(0, 6) == 0) depth += real(0.001, 0.3);
         const double thickness =
             whole(0, 9) == 0 ? 0 : std::exp(real(std::log(0.001), std::log(0.5)));
-        part.add({depth, depth + thickness, sim::CellSet::of(flags.data()), 0, true});
+        part.add({depth, depth + thickness, geometry::CellSet::of(flags.data()), 0, true});
         depth += thickness;
     }
     return part;
@@ -263,7 +263,7 @@ sim::Part randomPart(uint32_t seed) {
 TEST(PartMesh, AnyStackOfCellsGivesAClosedOutwardSurfaceOfItsVolume) {
     constexpr uint32_t kSeeds = 400;
     for (uint32_t seed = 1; seed <= kSeeds; ++seed) {
-        const sim::Part part = randomPart(seed);
+        const geometry::Part part = randomPart(seed);
         const Written w = write(part);
         if (part.volumeMm3() <= 0) {
             EXPECT_EQ(w.triangles, 0u) << "seed " << seed;
@@ -288,7 +288,7 @@ TEST(PartMesh, AMeshToolFindsNoOpenOrBackwardsEdges) {
     int checked = 0;
     // The first random parts big enough for the volume admesh prints.
     for (uint32_t seed = 1000; checked < 4; ++seed) {
-        const sim::Part part = randomPart(seed);
+        const geometry::Part part = randomPart(seed);
         if (part.volumeMm3() < 0.1) continue;
         ++checked;
         SCOPED_TRACE("seed " + std::to_string(seed));
@@ -320,13 +320,13 @@ TEST(PartMesh, AMeshToolFindsNoOpenOrBackwardsEdges) {
 
 // A part by hand: a 3 x 2 block with a cell on it, thicker.
 TEST(PartPictures, EveryViewShowsThePart) {
-    const sim::Part p =
+    const geometry::Part p =
         Layers().blocks(0, 0.05, {{5, 5, 8, 7}}).blocks(0.05, 0.2, {{6, 5, 7, 6}}).part();
     for (const char* name : {"front", "side", "top", "iso"}) {
-        sim::View view{};
-        ASSERT_TRUE(sim::viewByName(name, view));
+        geometry::View view{};
+        ASSERT_TRUE(geometry::viewByName(name, view));
         int w = 0, h = 0;
-        const std::vector<uint8_t> rgb = sim::renderView(p, view, w, h);
+        const std::vector<uint8_t> rgb = geometry::renderView(p, view, w, h);
         ASSERT_EQ(rgb.size(), size_t(w) * h * 3) << name;
         // Something of the part's blue is in the picture.
         bool blue = false;

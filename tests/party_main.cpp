@@ -4,7 +4,7 @@
 // all wait.
 #include <gtest/gtest.h>
 
-#include "virtual_clock.h"
+#include "sim/clock/virtual_clock.h"
 
 int main(int argc, char** argv) {
     sim::clock().joinCallingThread("test-main");

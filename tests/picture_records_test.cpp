@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "assets/picture_catalogue.h"
-#include "display/draw.h"
-#include "ui/picture_records.h"
+#include "firmware/assets/picture_catalogue.h"
+#include "firmware/display/draw.h"
+#include "firmware/ui/picture_records.h"
 
 namespace {
 

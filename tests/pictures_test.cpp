@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "assets/picture_catalogue.h"
-#include "assets/pictures.h"
+#include "firmware/assets/picture_catalogue.h"
+#include "firmware/assets/pictures.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/platform.h"
+#include "firmware/platform/platform.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "print/print_file.h"
+#include "firmware/print/print_file.h"
 
 struct PrintFileBuilder {
     PrintParameter p{};

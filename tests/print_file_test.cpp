@@ -11,17 +11,17 @@
 #include <random>
 #include <sstream>
 
-#include "display/driver.h"
-#include "print/print.h"
-#include "print/print_file.h"
-#include "print/print_time.h"
-#include "print/safety_envelope.h"
+#include "firmware/display/driver.h"
+#include "firmware/print/print.h"
+#include "firmware/print/print_file.h"
+#include "firmware/print/print_time.h"
+#include "firmware/print/safety_envelope.h"
+#include "firmware/ui/parameter_table.h"
+#include "firmware/ui/ui.h"
+#include "firmware/usb/UsbController.h"
+#include "firmware/usb/tf.h"
 #include "print_file_builder.h"
 #include "sandbox_fixture.h"
-#include "ui/parameter_table.h"
-#include "ui/ui.h"
-#include "usb/UsbController.h"
-#include "usb/tf.h"
 
 namespace {
 

@@ -6,16 +6,16 @@
 #include <fstream>
 #include <string>
 
-#include "app/global_data.h"
-#include "app/global_func.h"
-#include "link/status.h"
-#include "platform/platform.h"
-#include "print/framebuffer.h"
-#include "print/layer_code.h"
-#include "print/material_test.h"
-#include "print/print.h"
-#include "print/print_file.h"
-#include "print/print_time.h"
+#include "firmware/app/global_data.h"
+#include "firmware/app/global_func.h"
+#include "firmware/link/status.h"
+#include "firmware/platform/platform.h"
+#include "firmware/print/framebuffer.h"
+#include "firmware/print/layer_code.h"
+#include "firmware/print/material_test.h"
+#include "firmware/print/print.h"
+#include "firmware/print/print_file.h"
+#include "firmware/print/print_time.h"
 #include "print_file_builder.h"
 #include "sandbox_fixture.h"
 

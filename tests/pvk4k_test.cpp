@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
-#include "params.h"
-#include "png_io.h"
-#include "print/layer_code.h"
-#include "print/print_file.h"
+#include "firmware/print/layer_code.h"
+#include "firmware/print/print_file.h"
 #include "print_file_builder.h"
 #include "stl_check.h"
+#include "tools/pvk4k/commands.h"
+#include "tools/pvk4k/params.h"
+#include "tools/pvk4k/png_io.h"
 
 namespace {
 

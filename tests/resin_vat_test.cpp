@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <string>
 
-#include "mask.h"
-#include "part.h"
-#include "platform/platform.h"
-#include "resin_vat.h"
+#include "firmware/platform/platform.h"
+#include "geometry/part.h"
+#include "sim/vat/mask.h"
+#include "sim/vat/resin_vat.h"
 
 namespace {
 
@@ -45,9 +45,9 @@ class VatTest : public ::testing::Test {
     void show(std::initializer_list<std::array<int, 4>> blocks, uint8_t value = 255) {
         memset(frame_, 0, FRAME_BYTES);
         for (const auto& [x0, y0, x1, y1] : blocks) {
-            for (int line = y0 * sim::kCellPixels; line < y1 * sim::kCellPixels; ++line) {
-                memset(frame_ + line * FRAME_LINE_BYTES + x0 * sim::kCellPixels * 3, value,
-                       (x1 - x0) * sim::kCellPixels * 3);
+            for (int line = y0 * geometry::kCellPixels; line < y1 * geometry::kCellPixels; ++line) {
+                memset(frame_ + line * FRAME_LINE_BYTES + x0 * geometry::kCellPixels * 3, value,
+                       (x1 - x0) * geometry::kCellPixels * 3);
             }
         }
         vat_.maskWritten(t_);
@@ -88,7 +88,7 @@ TEST_F(VatTest, CuresByTheWorkingCurveAndKeepsOnlyWhatReachesThePart) {
     expose(0.10, 1);
     vat_.jobEnded();
 
-    const sim::Part part = vat_.part();
+    const geometry::Part part = vat_.part();
     ASSERT_EQ(part.layers().size(), 3u);
     EXPECT_EQ(part.layers()[0].cells.count(), 100u);
     EXPECT_EQ(part.layers()[1].cells.count(), 130u);
@@ -96,12 +96,12 @@ TEST_F(VatTest, CuresByTheWorkingCurveAndKeepsOnlyWhatReachesThePart) {
     EXPECT_FALSE(part.layers()[2].cured);
     EXPECT_NEAR(part.layers()[1].top_mm, 0.05, 1e-9);
     EXPECT_NEAR(part.layers()[1].bottom_mm, 0.10, 1e-9);
-    EXPECT_NEAR(part.volumeMm3(), 230 * sim::kCellAreaMm2 * 0.05, 1e-9);
+    EXPECT_NEAR(part.volumeMm3(), 230 * geometry::kCellAreaMm2 * 0.05, 1e-9);
     const sim::VatSummary s = vat_.summary();
     EXPECT_EQ(s.exposures, 3);
     EXPECT_EQ(s.layers_cured, 2);
     EXPECT_EQ(s.unbonded_layers, std::vector<int>{2});
-    EXPECT_NEAR(s.platform_contact_mm2, 100 * sim::kCellAreaMm2, 1e-9);
+    EXPECT_NEAR(s.platform_contact_mm2, 100 * geometry::kCellAreaMm2, 1e-9);
 }
 
 TEST_F(VatTest, DosesAtOneZAddUpAndFollowTheMaskAndTheIntensity) {
@@ -159,10 +159,10 @@ TEST(FileCells, ThresholdsJudgeTheExactMean) {
     cell(3, 0, 230 * 192);      // 230: lit
     cell(4, 0, 128 * 192 - 1);  // 127.995: not solid
     cell(5, 0, 128 * 192);      // 128: solid
-    std::vector<uint16_t> sums(sim::kCells);
-    sim::cellSums(frame.data(), sums.data());
+    std::vector<uint16_t> sums(geometry::kCells);
+    geometry::cellSums(frame.data(), sums.data());
     EXPECT_EQ(sums[1], 12 * 192 + 1);
-    const sim::ModelLayer m = sim::modelLayer(sums.data());
+    const geometry::ModelLayer m = geometry::modelLayer(sums.data());
     EXPECT_FALSE(m.grey.has(0, 0));
     EXPECT_TRUE(m.grey.has(1, 0));
     EXPECT_TRUE(m.grey.has(2, 0));

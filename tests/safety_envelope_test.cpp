@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "print/print.h"
-#include "print/print_file.h"
-#include "print/safety_envelope.h"
+#include "firmware/print/print.h"
+#include "firmware/print/print_file.h"
+#include "firmware/print/safety_envelope.h"
+#include "firmware/ui/ui.h"
 #include "print_file_builder.h"
 #include "serial_fixture.h"
-#include "ui/ui.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "sandbox.h"
-#include "sim_platform.h"
+#include "sim/sim_platform.h"
+#include "sim/stick/sandbox.h"
 
 class SandboxTest : public ::testing::Test {
   protected:

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "print/print.h"
-#include "print/safety_envelope.h"
+#include "firmware/print/print.h"
+#include "firmware/print/safety_envelope.h"
+#include "firmware/ui/picture_records.h"
+#include "firmware/ui/ui.h"
 #include "sim_process.h"
-#include "ui/picture_records.h"
-#include "ui/ui.h"
 
 namespace scenario {
 

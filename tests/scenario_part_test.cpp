@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "print/layer_code.h"
+#include "firmware/print/layer_code.h"
 #include "print_file_builder.h"
 #include "scenario_fixture.h"
 #include "stl_check.h"

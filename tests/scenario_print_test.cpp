@@ -2,7 +2,7 @@
 // checked against the G-code trace, the board model and the mask.
 #include <gtest/gtest.h>
 
-#include "print/print.h"
+#include "firmware/print/print.h"
 #include "print_file_builder.h"
 #include "scenario_fixture.h"
 

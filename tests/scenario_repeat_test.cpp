@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "print/print.h"
+#include "firmware/print/print.h"
 #include "print_file_builder.h"
 #include "scenario_fixture.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "assets/pictures.h"
+#include "firmware/assets/pictures.h"
 #include "scenario_fixture.h"
 
 namespace {

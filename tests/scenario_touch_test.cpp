@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "print/print.h"
+#include "firmware/print/print.h"
 #include "print_file_builder.h"
 #include "scenario_fixture.h"
 

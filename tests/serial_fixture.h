@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "link/serial.h"
-#include "motion_board.h"
-#include "platform/platform.h"
-#include "pty.h"
-#include "sandbox.h"
+#include "firmware/link/serial.h"
+#include "firmware/platform/platform.h"
 #include "sandbox_fixture.h"
-#include "sim_platform.h"
+#include "sim/motion/motion_board.h"
+#include "sim/motion/pty.h"
+#include "sim/sim_platform.h"
+#include "sim/stick/sandbox.h"
 
 // Only bounds a hung test; a working link never gets near it.
 constexpr int64_t kPatienceUs = 600000000;

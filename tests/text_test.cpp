@@ -12,12 +12,12 @@
 #include <utility>
 #include <vector>
 
-#include "assets/ascii_fonts.h"
-#include "display/draw.h"
-#include "display/driver.h"
-#include "display/text.h"
+#include "firmware/assets/ascii_fonts.h"
+#include "firmware/display/draw.h"
+#include "firmware/display/driver.h"
+#include "firmware/display/text.h"
 #include "sandbox_fixture.h"
-#include "sim_platform.h"
+#include "sim/sim_platform.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <sstream>
 #include <string>
 
-#include "board_io.h"
-#include "display/driver.h"
+#include "firmware/display/driver.h"
+#include "firmware/touch/lcdtp.h"
 #include "sandbox_fixture.h"
-#include "sim_platform.h"
-#include "touch/lcdtp.h"
+#include "sim/panel/board_io.h"
+#include "sim/sim_platform.h"
 
 namespace {
 

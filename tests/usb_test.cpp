@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "app/global_data.h"
+#include "firmware/app/global_data.h"
+#include "firmware/usb/UsbController.h"
+#include "firmware/usb/tf.h"
 #include "sandbox_fixture.h"
-#include "sim_platform.h"
-#include "usb/UsbController.h"
-#include "usb/tf.h"
-#include "usb_stick.h"
+#include "sim/sim_platform.h"
+#include "sim/stick/usb_stick.h"
 
 namespace {
 

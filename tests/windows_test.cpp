@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "display/driver.h"
-#include "link/status.h"
-#include "print/framebuffer.h"
-#include "print/print.h"
-#include "print/print_file.h"
+#include "firmware/display/driver.h"
+#include "firmware/link/status.h"
+#include "firmware/print/framebuffer.h"
+#include "firmware/print/print.h"
+#include "firmware/print/print_file.h"
+#include "firmware/ui/parameter_table.h"
+#include "firmware/ui/picture_records.h"
+#include "firmware/ui/ui.h"
 #include "serial_fixture.h"
-#include "ui/parameter_table.h"
-#include "ui/picture_records.h"
-#include "ui/ui.h"
 
 namespace {
 

@@ -87,7 +87,7 @@ class PlatformMutex {
     std::mutex mutex_;
 };
 
-// --- Port controller, the panel's lines (sim: board_io.cpp) ----------------
+// --- Port controller, the panel's lines (sim: panel/board_io.cpp) ----------
 // Main thread only.
 //
 // Registers addressed by byte offset from the start of the block at physical
@@ -100,7 +100,7 @@ bool platformGpioMap();
 uint32_t platformGpioRead(uint32_t offset);
 void platformGpioWrite(uint32_t offset, uint32_t value);
 
-// --- The SPI bus to the display and touch chips (sim: board_io.cpp) --------
+// --- The SPI bus to the display and touch chips (sim: panel/board_io.cpp) --
 // Main thread only.
 //
 // The user-space SPI device: open, its ioctls, plain reads and writes, with
@@ -113,7 +113,7 @@ int platformSpiIoctl(int fd, unsigned long request, void* arg);
 long platformSpiWrite(int fd, const void* data, unsigned long len);
 long platformSpiRead(int fd, void* data, unsigned long len);
 
-// --- The hot-plug event socket (sim: usb_stick.cpp) ------------------------
+// --- The hot-plug event socket (sim: stick/usb_stick.cpp) ------------------
 // Opened and bound by the main thread at start-up; the hot-plug thread then
 // waits in platformHotplugReceive.
 //
@@ -127,7 +127,7 @@ int platformHotplugBind(int fd);
 // result (-1 and errno on failure).
 ssize_t platformHotplugReceive(int fd, void* buf, size_t len);
 
-// --- The mask's frame buffer (sim: mask.cpp) -------------------------------
+// --- The mask's frame buffer (sim: vat/mask.cpp) ---------------------------
 // The print thread, and the main thread's light test; never both at once.
 //
 // The device is opened by the caller (through sysPath); this gives its

@@ -15,8 +15,8 @@
 #include <numbers>
 #include <string>
 
-#include "png_io.h"
-#include "print/layer_code.h"
+#include "firmware/print/layer_code.h"
+#include "tools/pvk4k/png_io.h"
 
 namespace {
 

@@ -1,11 +1,14 @@
 // pvk4k check: everything the printer reads, as it reads it, and whether it
 // would print the file cleanly.
 #include "commands.h"
+#include "firmware/print/layer_code.h"
+#include "geometry/print_reader.h"
 #include "params.h"
-#include "print/layer_code.h"
-#include "print_reader.h"
 
 namespace pvk4k {
+
+// The print file's reader and its stdio files are the geometry library's.
+using namespace geometry;
 namespace {
 
 // Long files can have a problem in every layer; the first ones tell enough.

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "geometry/layer_walk.h"
+
 struct PrintParameter;
 
 namespace pvk4k {
@@ -32,6 +34,9 @@ struct Console {
     void endSteps() const;
 };
 
+// A layer walk's warnings and progress on the console.
+geometry::WalkReport walkReport(const Console& con);
+
 int infoCommand(const std::string& file, bool json, const Console& con);
 
 int checkCommand(const std::string& file, const Console& con);
@@ -45,11 +50,12 @@ struct RenderOptions {
 };
 int renderCommand(const RenderOptions& options, const Console& con);
 
-// Decodes layers 1..last (kAllLayers: all) of a file onto one frame, as the printer
-// shows them, handing the frame to `each` after every layer; `block` gets
-// the parameter block. EXIT_CLEAN when every layer decoded.
-constexpr uint32_t kAllLayers = UINT32_MAX;
-using LayerVisitor = std::function<void(uint32_t layer, const uint8_t* frame)>;
+// The layer walk (geometry/layer_walk.h) on the console: decodes layers
+// 1..last (kAllLayers: all) of a file onto one frame, as the printer shows
+// them, handing the frame to `each` after every layer; `block` gets the
+// parameter block. EXIT_CLEAN when every layer decoded.
+using geometry::kAllLayers;
+using geometry::LayerVisitor;
 int decodeLayers(const std::string& file, uint32_t last, const LayerVisitor& each,
                  const Console& con, PrintParameter* block = nullptr);
 

@@ -23,4 +23,9 @@ void Console::endSteps() const {
     if (progress) err << "\r\033[K" << std::flush;
 }
 
+geometry::WalkReport walkReport(const Console& con) {
+    return {[&con](const std::string& w) { con.warn(w); },
+            [&con](uint32_t i, uint32_t n) { con.step("decoding layer", i, n); }};
+}
+
 }  // namespace pvk4k

@@ -9,13 +9,16 @@
 #include <filesystem>
 
 #include "commands.h"
+#include "firmware/print/layer_code.h"
+#include "geometry/print_reader.h"
 #include "params.h"
 #include "png_io.h"
-#include "print/layer_code.h"
-#include "print_reader.h"
 #include "thumbnail.h"
 
 namespace pvk4k {
+
+// The print file's reader and its stdio files are the geometry library's.
+using namespace geometry;
 namespace {
 
 static_assert(std::endian::native == std::endian::little, "the file is little-endian");

@@ -4,11 +4,14 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
+#include "firmware/print/print_time.h"
+#include "geometry/print_reader.h"
 #include "params.h"
-#include "print/print_time.h"
-#include "print_reader.h"
 
 namespace pvk4k {
+
+// The print file's reader and its stdio files are the geometry library's.
+using namespace geometry;
 namespace {
 
 using nlohmann::ordered_json;

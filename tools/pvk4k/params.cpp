@@ -4,8 +4,8 @@
 #include <charconv>
 #include <cmath>
 
-#include "print/layer_code.h"
-#include "ui/parameter_table.h"
+#include "firmware/print/layer_code.h"
+#include "firmware/ui/parameter_table.h"
 
 namespace pvk4k {
 namespace {

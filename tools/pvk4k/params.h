@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "print/print_file.h"
+#include "firmware/print/print_file.h"
 
 namespace pvk4k {
 

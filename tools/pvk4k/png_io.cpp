@@ -4,10 +4,13 @@
 
 #include <cstdio>
 
-#include "files.h"
-#include "print/layer_code.h"
+#include "firmware/print/layer_code.h"
+#include "geometry/files.h"
 
 namespace pvk4k {
+
+// The print file's reader and its stdio files are the geometry library's.
+using namespace geometry;
 namespace {
 
 // libpng reports errors by longjmp; the message is kept here on the way.

@@ -3,12 +3,16 @@
 #include <algorithm>
 
 #include "commands.h"
+#include "firmware/print/layer_code.h"
+#include "geometry/layer_walk.h"
+#include "geometry/print_reader.h"
 #include "png_io.h"
-#include "print/layer_code.h"
-#include "print_reader.h"
 #include "thumbnail.h"
 
 namespace pvk4k {
+
+// The print file's reader and its stdio files are the geometry library's.
+using namespace geometry;
 namespace {
 
 bool openPrintFile(const std::string& file, File& fp, PrintHeader& h, const Console& con) {
@@ -54,38 +58,9 @@ int renderThumbnail(const RenderOptions& o, const Console& con) {
 
 int decodeLayers(const std::string& file, uint32_t last, const LayerVisitor& each,
                  const Console& con, PrintParameter* block) {
-    File fp;
-    PrintHeader h;
-    if (!openPrintFile(file, fp, h, con)) return EXIT_ERROR;
-    if (block != nullptr) *block = h.block;
-    const uint32_t total = static_cast<uint32_t>(std::max(h.block.layer_count, 0));
-    if (last == kAllLayers) last = total;
-    if (last < 1 || last > total) {
-        return con.fail("layer " + std::to_string(last) + " does not exist: " + file + " has " +
-                        std::to_string(total) + " layers, numbered from 1");
-    }
-    const uint32_t capacity = layerBufferCapacity(h.block);
-    std::vector<uint8_t> frame(FRAME_BYTES, 0), code;
-    for (uint32_t i = 1; i <= last; ++i) {
-        con.step("decoding layer", i, last);
-        const RecordRead r = readRecord(fp.get(), h.fileSize, code);
-        const std::string name = "layer " + std::to_string(i);
-        if (r.status != Record::Ok) {
-            con.endSteps();
-            return con.fail(name + ": " + recordProblem(r));
-        }
-        if (r.count > capacity) {
-            con.warn(name + ": " + withCommas(r.count) + " code bytes exceed the layer buffer of " +
-                     withCommas(capacity) + "; the printer would refuse it");
-        }
-        if (decodeLayer(code.data(), code.size(), frame.data()) != LAYER_DONE) {
-            con.endSteps();
-            return con.fail(name + ": the runs pass the end of the frame");
-        }
-        if (each) each(i, frame.data());
-    }
+    const std::string error = walkLayers(file, last, each, walkReport(con), block);
     con.endSteps();
-    return EXIT_CLEAN;
+    return error.empty() ? EXIT_CLEAN : con.fail(error);
 }
 
 int renderFrame(const std::string& file, uint32_t layer, std::vector<uint8_t>& frame,

@@ -4,10 +4,13 @@
 #include <cstring>
 
 #include "commands.h"
+#include "geometry/print_reader.h"
 #include "params.h"
-#include "print_reader.h"
 
 namespace pvk4k {
+
+// The print file's reader and its stdio files are the geometry library's.
+using namespace geometry;
 namespace {
 
 // The largest record count in the file, walking only the counts; stops at the

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "print/layer_code.h"
+#include "firmware/print/layer_code.h"
 
 namespace pvk4k {
 namespace {
