@@ -48,7 +48,7 @@ struct Options {
 };
 
 sim::World* g_world = nullptr;
-sim::HttpApi* g_http = nullptr;
+sim::ControlServer* g_http = nullptr;
 sim::Pty g_pty;
 bool g_ownRoot = false;
 
@@ -312,7 +312,7 @@ void platformStart(int argc, char** argv) {
     if (o.noServer) {
         printf("control page: none (--no-server)\n");
     } else {
-        g_http = new sim::HttpApi(*g_world);
+        g_http = new sim::ControlServer(*g_world);
         const int port = g_http->bind(o.port, error);
         if (port == 0) fail(error);
         printf("control page: http://127.0.0.1:%d/\n", port);

@@ -1,28 +1,23 @@
-// The simulator's control surface: a JSON API and the page built on it.
+// The simulator's control surface: a JSON API on 127.0.0.1 and the one page
+// built on it (control/web/index.html), which the scenario tests and the
+// page use alike. It reaches into the firmware's state by its global names
+// and into the models of the World; every change it makes to the machine
+// goes through the clock, between two steps of the firmware. Requests are
+// read by api_requests, the machine shown by state, and each resource has
+// its routes in routes/.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "sim/motion/motion_board.h"
-#include "sim/motion/trace.h"
+#include "sim/world.h"
 
 namespace sim {
 
-// What the control server reaches into.
-struct World {
-    std::string root;
-    std::string stickDir;  // the folder inserted last (or given with --stick)
-    Trace gcode;           // lines to and from the motion board
-    Trace log;             // the firmware's standard output
-    ResinVat vat;          // what the light cures
-    MotionBoard board{&gcode, &vat};
-};
-
-class HttpApi {
+class ControlServer {
   public:
-    explicit HttpApi(World& world);
-    ~HttpApi();
+    explicit ControlServer(World& world);
+    ~ControlServer();
     // Binds 127.0.0.1:port, or a free port for 0; the port bound, or 0 with a
     // message when it cannot be bound.
     int bind(int port, std::string& error);
