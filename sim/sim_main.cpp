@@ -8,6 +8,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
@@ -15,9 +16,12 @@
 #include <thread>
 #include <vector>
 
+#include "firmware/link/status.h"
 #include "firmware/platform/platform.h"
+#include "firmware/print/material_test.h"
 #include "firmware/print/print.h"
 #include "firmware/print/print_file.h"
+#include "firmware/ui/ui.h"
 #include "sim/clock/virtual_clock.h"
 #include "sim/control/server.h"
 #include "sim/motion/pty.h"
@@ -356,10 +360,29 @@ void platformStart(int argc, char** argv) {
     });
     sim::setJobListener([](bool started) {
         if (started) {
+            // On the thread that starts the job, before it runs: what the
+            // firmware holds is its own to read here.
+            sim::JobRecord job;
+            job.start_us = platformMonotonicUs();
+            const PreviewFileIdentity& previewed = preview_file_identity;
+            job.file = sim::logTextAsUtf8(
+                std::string(previewed.name, strnlen(previewed.name, sizeof previewed.name)));
+            job.material_test = material_test.load() != 0;
+            job.reading = current_temperature.load();
+            g_world->jobs.started(std::move(job));
             g_world->vat.jobStarted();
         } else {
             g_world->vat.jobEnded();
+            g_world->jobs.ended(platformMonotonicUs(), getPrintStatus());
         }
+    });
+    // What the firmware does when the light comes on, for the board's record.
+    g_world->board.setLightContext([] {
+        sim::LightContext c;
+        c.job = sim::jobAlive();
+        c.window = current_window_ID.load();
+        c.material_test = material_test.load() != 0;
+        return c;
     });
     if (!o.trace.empty() && !g_world->gcode.mirrorTo(o.trace)) fail("cannot write " + o.trace);
     if (!sim::openPty(g_pty)) fail("cannot open a pseudo-terminal");

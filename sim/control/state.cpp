@@ -3,6 +3,7 @@
 #include "state.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "firmware/app/global_data.h"
 #include "firmware/link/serial.h"
@@ -140,14 +141,33 @@ const std::vector<StateField>& stateFields() {
         {"usb_stick_changes", [] { return json(usb_stick_changes.load()); }},
         {"readonly_violations", [] { return json(usbStick().readOnlyViolations()); }},
         {"file_name_list", [] { return json(listedNames(true)); }},
+        {"preview",
+         [] {
+             // The file the preview read last, and the stick it read it from
+             // (a usb_stick_changes count): saving and printing act on it
+             // alone. Plain fields of the main thread: read while no party
+             // runs.
+             const PreviewFileIdentity& p = preview_file_identity;
+             return json{
+                 {"name", logTextAsUtf8(std::string(p.name, strnlen(p.name, sizeof p.name)))},
+                 {"valid", p.valid},
+                 {"stick", p.stick}};
+         }},
     };
     return fields;
 }
 
 json firmwareState() {
+    // All of it at one instant, between two steps of the firmware.
     json state = json::object();
-    for (const auto& [name, read] : stateFields()) state[name] = read();
+    clock().inject([&] {
+        for (const auto& [name, read] : stateFields()) state[name] = read();
+    });
     return state;
+}
+
+double firmwareMs(int64_t us) {
+    return static_cast<double>(us - VirtualClock::kStartUs) / 1000.0;
 }
 
 json clockState() {
@@ -176,6 +196,10 @@ json boardState(const BoardSnapshot& s) {
         {"z_lowest", s.z_lowest},
         {"z_highest", s.z_highest},
         {"longest_light_ms", s.longest_light_ms},
+        {"z_known", s.z_known},
+        {"z_known_lowest", s.z_known_lowest},
+        {"z_known_highest", s.z_known_highest},
+        {"light_spans", s.light_spans},
         {"mask_writes", maskWrites()},
         {"usb",
          [] {

@@ -16,10 +16,14 @@ using nlohmann::json;
 // The fields of /api/state, each read on its own so that a run can wait for
 // one of them at every instant without building the rest.
 using StateField = std::pair<const char*, json (*)()>;
+// Each field is read while no party runs: in a run's condition, or through
+// firmwareState, which takes all of them at one instant.
 const std::vector<StateField>& stateFields();
 json firmwareState();
 
 json clockState();
+// A firmware instant in µs as the API gives times: ms since the start.
+double firmwareMs(int64_t us);
 json boardState(const BoardSnapshot& s);
 
 // The names of the stick's print files as the firmware lists them: its own

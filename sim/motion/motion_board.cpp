@@ -159,13 +159,33 @@ void MotionBoard::lightSwitch(bool on, int64_t now_us) {
         lightTotal_us_ += span;
         lightLongest_us_ = std::max(lightLongest_us_, span);
     }
-    if (!light_ && on) lightSince_us_ = now_us;
+    if (light_ && !on && !spans_.empty()) spans_.back().off_us = now_us;
+    if (!light_ && on) {
+        lightSince_us_ = now_us;
+        LightSpan span;
+        span.seq = nextSpan_++;
+        span.on_us = now_us;
+        span.intensity = intensity_;
+        span.z = zAt(now_us);
+        if (lightContext_) span.context = lightContext_();
+        spans_.push_back(span);
+        while (spans_.size() > kLightSpansKept) spans_.pop_front();
+    }
     light_ = on;
     if (vat_ != nullptr) vat_->light(on, intensity_, zAt(now_us), now_us);
 }
 
+void MotionBoard::heightKnown(double z) {
+    if (!zKnown_) zKnownLowest_ = zKnownHighest_ = z;
+    zKnown_ = true;
+    zKnownLowest_ = std::min(zKnownLowest_, z);
+    zKnownHighest_ = std::max(zKnownHighest_, z);
+}
+
 void MotionBoard::moveTo(double target, int64_t dur_us) {
     if (vat_ != nullptr && target != zEnd_) vat_->moveStarted(platformMonotonicUs());
+    if (light_ && target != zEnd_ && !spans_.empty()) ++spans_.back().moves;
+    if (zKnown_) heightKnown(target);
     segments_.push_back({queueEnd_us_, queueEnd_us_ + dur_us, zEnd_, target});
     queueEnd_us_ += dur_us;
     zEnd_ = target;
@@ -204,11 +224,13 @@ BoardReply MotionBoard::handleLine(const std::string& line) {
     } else if (c == "G28") {
         moveTo(0.0, moveUs(zEnd_, kHomingFeed));
         homed_ = true;
+        heightKnown(0.0);
         reply.at_us = queueEnd_us_;
     } else if (c == "G92") {
         // Applies once the queue has drained; nothing is sent meanwhile.
         segments_.clear();
         zEnd_ = w.get('Z', v) ? v : 0.0;
+        heightKnown(zEnd_);
         reply.at_us = queueEnd_us_;
     } else if (c == "G90") {
         absolute_ = true;
@@ -259,8 +281,26 @@ BoardSnapshot MotionBoard::snapshot() const {
     s.longest_light_ms = std::max(lightLongest_us_, lit) / 1000;
     s.z_lowest = zLowest_;
     s.z_highest = zHighest_;
+    s.z_known = zKnown_;
+    s.z_known_lowest = zKnownLowest_;
+    s.z_known_highest = zKnownHighest_;
+    s.light_spans = nextSpan_;
     s.faults = faults_;
     return s;
+}
+
+void MotionBoard::setLightContext(std::function<LightContext()> context) {
+    std::lock_guard<std::mutex> lock(lock_);
+    lightContext_ = std::move(context);
+}
+
+std::vector<LightSpan> MotionBoard::lightSpans(uint64_t since) const {
+    std::lock_guard<std::mutex> lock(lock_);
+    std::vector<LightSpan> out;
+    for (const LightSpan& s : spans_) {
+        if (s.seq >= since) out.push_back(s);
+    }
+    return out;
 }
 
 void MotionBoard::setTemperature(int celsius) {

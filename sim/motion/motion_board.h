@@ -13,8 +13,10 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "firmware/print/safety_envelope.h"
 #include "sim/vat/resin_vat.h"
@@ -28,6 +30,25 @@ struct BoardFaults {
     int slow_ms = 0;              // every answer this much later
     bool sensor_failure = false;  // reports -10 as the LED-panel temperature
     double return_short_mm = 0;   // every downward move stops this much short
+};
+
+// What the firmware was doing when the light came on, as the set-up tells
+// the board (the model itself knows nothing of the firmware).
+struct LightContext {
+    bool job = false;  // a print thread was alive
+    int window = -1;   // the window shown
+    bool material_test = false;
+};
+
+// One span of the light as the board saw it.
+struct LightSpan {
+    uint64_t seq = 0;     // running number, never reused
+    int64_t on_us = 0;    // firmware µs
+    int64_t off_us = -1;  // -1 while it is on
+    int intensity = 0;
+    double z = 0;        // where the platform was when it came on
+    uint32_t moves = 0;  // moves started while it was on
+    LightContext context;
 };
 
 struct BoardSnapshot {
@@ -49,6 +70,12 @@ struct BoardSnapshot {
     double z_lowest = 0;
     double z_highest = 0;
     uint64_t longest_light_ms = 0;
+    // The same since the height became known to the board (its first
+    // homing or zero set): before, only the end switches know.
+    bool z_known = false;
+    double z_known_lowest = 0;
+    double z_known_highest = 0;
+    uint64_t light_spans = 0;  // spans so far
     BoardFaults faults;
 };
 
@@ -81,6 +108,12 @@ class MotionBoard {
     void setTemperature(int celsius);
     void setFaults(const BoardFaults& faults);
 
+    // Asked when the light comes on; it must not call back into the board.
+    void setLightContext(std::function<LightContext()> context);
+    // The light's spans from `since` on (the last kLightSpansKept are held).
+    std::vector<LightSpan> lightSpans(uint64_t since) const;
+    static constexpr size_t kLightSpansKept = 10000;
+
   private:
     struct Segment {
         int64_t start_us, end_us;
@@ -92,6 +125,7 @@ class MotionBoard {
     double zAt(int64_t now_us) const;            // lock held
     void lightSwitch(bool on, int64_t now_us);   // lock held
     void moveTo(double target, int64_t dur_us);  // lock held
+    void heightKnown(double z);                  // lock held
     std::string statusReply() const;             // lock held
 
     Trace* trace_;
@@ -109,6 +143,12 @@ class MotionBoard {
     uint64_t lightLongest_us_ = 0;
     double zLowest_ = 0;
     double zHighest_ = 0;
+    bool zKnown_ = false;
+    double zKnownLowest_ = 0;
+    double zKnownHighest_ = 0;
+    std::function<LightContext()> lightContext_;
+    std::deque<LightSpan> spans_;
+    uint64_t nextSpan_ = 0;
     int intensity_ = 0;
     int storedIntensity_ = 0;
     int fan_ = 0;

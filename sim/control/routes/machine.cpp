@@ -45,6 +45,26 @@ void addMachineRoutes(Routes& routes) {
         applyBoard(world.board, c);
         reply(res, boardState(world.board.snapshot()));
     });
+    routes.get("/api/board/light", [&world](const httplib::Request& req, httplib::Response& res) {
+        uint64_t since = 0;
+        if (req.has_param("since")) {
+            const std::string error = api::parseSince(req.get_param_value("since"), since);
+            if (!error.empty()) return badRequest(res, error);
+        }
+        json spans = json::array();
+        for (const LightSpan& l : world.board.lightSpans(since)) {
+            spans.push_back({{"seq", l.seq},
+                             {"on_ms", firmwareMs(l.on_us)},
+                             {"off_ms", l.off_us < 0 ? json() : json(firmwareMs(l.off_us))},
+                             {"intensity", l.intensity},
+                             {"z", l.z},
+                             {"moves", l.moves},
+                             {"job", l.context.job},
+                             {"window", l.context.window},
+                             {"material_test", l.context.material_test}});
+        }
+        reply(res, json{{"spans", std::move(spans)}, {"next", world.board.snapshot().light_spans}});
+    });
     routes.get("/api/clock",
                [](const httplib::Request&, httplib::Response& res) { reply(res, clockState()); });
     routes.post("/api/clock", [](const httplib::Request& req, httplib::Response& res) {

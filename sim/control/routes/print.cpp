@@ -16,6 +16,20 @@
 namespace sim::control {
 
 void addPrintRoutes(Routes& routes) {
+    World& world = routes.world;
+    routes.get("/api/jobs", [&world](const httplib::Request&, httplib::Response& res) {
+        json jobs = json::array();
+        for (const JobRecord& j : world.jobs.jobs()) {
+            jobs.push_back({{"n", j.n},
+                            {"start_ms", firmwareMs(j.start_us)},
+                            {"end_ms", j.end_us < 0 ? json() : json(firmwareMs(j.end_us))},
+                            {"file", j.file},
+                            {"material_test", j.material_test},
+                            {"reading", j.reading},
+                            {"end_status", j.end_status}});
+        }
+        reply(res, json{{"jobs", std::move(jobs)}});
+    });
     routes.post("/api/print", [](const httplib::Request& req, httplib::Response& res) {
         std::string name;
         if (const std::string error = api::parsePrint(req.body, name); !error.empty()) {
