@@ -20,7 +20,7 @@
 #include "firmware/print/layer_code.h"
 #include "firmware/print/print.h"
 #include "tests/print_file_builder.h"
-#include "tests/sim_process.h"
+#include "tools/runner/sim_process.h"
 
 namespace {
 

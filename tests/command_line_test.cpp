@@ -12,7 +12,7 @@
 #include <iterator>
 #include <string>
 
-#include "sim_process.h"
+#include "tools/runner/sim_process.h"
 
 namespace {
 

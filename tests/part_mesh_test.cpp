@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "geometry/part.h"
-#include "stl_check.h"
+#include "geometry/stl_check.h"
 
 namespace {
 
@@ -26,13 +26,13 @@ constexpr double kMostShaved = 1e-3;
 struct Written {
     std::string stl;
     uint64_t triangles = 0;
-    Mesh mesh;
+    geometry::Mesh mesh;
 };
 
 Written write(const geometry::Part& part) {
     Written w;
     w.triangles = geometry::writeStl(part, [&](const char* d, size_t n) { w.stl.append(d, n); });
-    w.mesh = readStl(w.stl);
+    w.mesh = geometry::readStl(w.stl);
     return w;
 }
 

@@ -2,7 +2,6 @@
 // parameters, a thumbnail and layer records, as raw bytes.
 #pragma once
 
-#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "firmware/print/print_file.h"
+#include "geometry/mask_code.h"
 
 struct PrintFileBuilder {
     PrintParameter p{};
@@ -52,46 +52,10 @@ struct PrintFileBuilder {
         layers.push_back(code({{15, lit}, {0, 24883200 - lit}}));
         return *this;
     }
-    // A layer lighting rectangles of mask pixels, x0 <= x < x1, y0 <= y < y1
-    // (at most one per line span: they must not overlap), dark elsewhere.
-    struct Rect {
-        uint32_t x0, y0, x1, y1;
-    };
+    // A layer lighting rectangles of mask pixels, x0 <= x < x1, y0 <= y < y1.
+    using Rect = geometry::PixelRect;
     PrintFileBuilder& rects(std::initializer_list<Rect> lit) {
-        std::vector<std::pair<uint8_t, uint32_t>> runs;
-        auto add = [&](uint8_t level, uint32_t n) {
-            if (n == 0) return;
-            if (!runs.empty() && runs.back().first == level) {
-                runs.back().second += n;
-            } else {
-                runs.emplace_back(level, n);
-            }
-        };
-        for (uint32_t y = 0; y < 3840; ++y) {
-            std::vector<Rect> on;
-            for (const Rect& r : lit) {
-                if (y >= r.y0 && y < r.y1) on.push_back(r);
-            }
-            std::sort(on.begin(), on.end(),
-                      [](const Rect& a, const Rect& b) { return a.x0 < b.x0; });
-            uint32_t x = 0;
-            for (const Rect& r : on) {
-                add(0, 3 * (r.x0 - x));
-                add(15, 3 * (r.x1 - r.x0));
-                x = r.x1;
-            }
-            add(0, 3 * (2160 - x));
-        }
-        std::vector<uint8_t> out;
-        for (const auto& [level, length] : runs) {
-            for (uint32_t left = length; left > 0;) {
-                const uint32_t n = std::min<uint32_t>(left, 0x0FFFFFFF);
-                const std::vector<uint8_t> piece = code({{level, n}});
-                out.insert(out.end(), piece.begin(), piece.end());
-                left -= n;
-            }
-        }
-        layers.push_back(std::move(out));
+        layers.push_back(geometry::codeOfRects(lit));
         return *this;
     }
     // Eight layers of what a surface must close around: two blocks bonded

@@ -21,8 +21,8 @@
 
 #include "firmware/print/layer_code.h"
 #include "firmware/print/print_file.h"
+#include "geometry/stl_check.h"
 #include "print_file_builder.h"
-#include "stl_check.h"
 #include "tools/pvk4k/commands.h"
 #include "tools/pvk4k/params.h"
 #include "tools/pvk4k/png_io.h"
@@ -579,7 +579,7 @@ TEST_F(Pvk4k, ModelGivesTheFilesGeometryOnTheSimulatorsCells) {
     EXPECT_EQ(r["solid_cells"], 3 * 10 * 270);
     EXPECT_NEAR(r["height_mm"].get<double>(), 0.15, 1e-6);
     EXPECT_NEAR(r["volume_mm3"].get<double>(), 68.0 * 2.5 * 0.15, 1e-3);
-    const Mesh mesh = readStl(readAll(stl));
+    const geometry::Mesh mesh = geometry::readStl(readAll(stl));
     EXPECT_TRUE(mesh.closed);
     EXPECT_NEAR(mesh.volume, r["volume_mm3"].get<double>(), 1e-3);
 
@@ -593,7 +593,7 @@ TEST_F(Pvk4k, ModelGivesTheFilesGeometryOnTheSimulatorsCells) {
     ASSERT_EQ(run([&](auto& con) { return pvk4k::modelCommand(o, con); }), pvk4k::EXIT_CLEAN)
         << err_.str();
     const json features = json::parse(out_.str());
-    const Mesh closed = readStl(readAll(stl));
+    const geometry::Mesh closed = geometry::readStl(readAll(stl));
     EXPECT_TRUE(closed.closed);
     const double volume = features["volume_mm3"];
     EXPECT_NEAR(closed.volume, volume, volume * 1e-3);

@@ -18,7 +18,7 @@
 #include "firmware/print/safety_envelope.h"
 #include "firmware/ui/picture_records.h"
 #include "firmware/ui/ui.h"
-#include "sim_process.h"
+#include "tools/runner/sim_process.h"
 
 namespace scenario {
 

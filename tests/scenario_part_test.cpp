@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "firmware/print/layer_code.h"
+#include "geometry/stl_check.h"
 #include "print_file_builder.h"
 #include "scenario_fixture.h"
-#include "stl_check.h"
 
 namespace scenario {
 namespace {
@@ -86,7 +86,7 @@ TEST_F(PartScenario, EveryDemoFilePrintedToItsEndEqualsItsModel) {
             EXPECT_NEAR(box["x"][1].get<double>() - box["x"][0].get<double>(), 44.1, 0.6);
             EXPECT_NEAR(box["y"][1].get<double>() - box["y"][0].get<double>(), 43.75, 0.6);
             const std::string surface = stl();
-            const Mesh mesh = readStl(surface);
+            const geometry::Mesh mesh = geometry::readStl(surface);
             EXPECT_TRUE(mesh.closed);
             EXPECT_NEAR(mesh.volume, part["volume_mm3"].get<double>(), 0.01);
             expectMeshToolAgrees(surface, part["volume_mm3"]);
@@ -198,7 +198,7 @@ TEST_F(PartFileScenario, APartOfEveryKindOfStepHasAClosedSurface) {
     EXPECT_TRUE(get("/api/part?file=features.pvk4k")["equal"].get<bool>());
     auto res = client_->Get("/api/part.stl");
     ASSERT_TRUE(res && res->status == 200);
-    const Mesh mesh = readStl(res->body);
+    const geometry::Mesh mesh = geometry::readStl(res->body);
     EXPECT_TRUE(mesh.closed);
     const double volume = part["volume_mm3"];
     EXPECT_NEAR(mesh.volume, volume, volume * 1e-3);

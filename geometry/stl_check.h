@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace geometry {
+
 // Facets of a binary STL and whether it is a closed surface: every edge in
 // exactly two facets, once each way. Its volume by the divergence theorem.
 // Points are the same when their floats are the same bits, as a mesh tool
@@ -94,3 +96,5 @@ inline Mesh readStl(const std::string& bytes) {
     for (uint32_t i = 0; i < m.facets; ++i) m.parts += find(i) == i ? 1 : 0;
     return m;
 }
+
+}  // namespace geometry
