@@ -373,7 +373,9 @@ void platformStart(int argc, char** argv) {
             g_world->vat.jobStarted();
         } else {
             g_world->vat.jobEnded();
-            g_world->jobs.ended(platformMonotonicUs(), getPrintStatus());
+            g_world->jobs.ended(platformMonotonicUs(), getPrintStatus(),
+                                file_information.current_layer.load(),
+                                file_information.total_layer.load());
         }
     });
     // What the firmware does when the light comes on, for the board's record.

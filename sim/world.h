@@ -24,6 +24,8 @@ struct JobRecord {
     bool material_test = false;
     int reading = 0;      // the light source's temperature as the firmware read it
     int end_status = -1;  // the print status its work ended with
+    int layers = 0;       // layers exposed, of
+    int total = 0;        // the file's layers, at the end
 };
 
 class JobLog {
@@ -33,11 +35,13 @@ class JobLog {
         job.n = jobs_.size();
         jobs_.push_back(std::move(job));
     }
-    void ended(int64_t at_us, int status) {
+    void ended(int64_t at_us, int status, int layers, int total) {
         std::lock_guard<std::mutex> l(lock_);
         if (jobs_.empty() || jobs_.back().end_us >= 0) return;
         jobs_.back().end_us = at_us;
         jobs_.back().end_status = status;
+        jobs_.back().layers = layers;
+        jobs_.back().total = total;
     }
     std::vector<JobRecord> jobs() const {
         std::lock_guard<std::mutex> l(lock_);

@@ -1,5 +1,6 @@
-// printer-sim as a child process on a free port, for the scenario tests and
-// the simulator's benchmark: started, its output kept flowing, stopped.
+// printer-sim as a child process on a free port, for the scenario tests, the
+// simulator's benchmark, the campaign and pvk4k simulate: started, its
+// output kept flowing, stopped.
 #pragma once
 
 #include <fcntl.h>
@@ -58,6 +59,10 @@ class SimProcess {
             prctl(PR_SET_PDEATHSIG, SIGTERM);
             if (getppid() != parent) _exit(127);
             dup2(out[1], STDOUT_FILENO);
+            if (!stderrPath.empty()) {
+                const int err = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (err >= 0) dup2(err, STDERR_FILENO);
+            }
             // Nothing of the parent's (its client sockets): every run starts
             // with the same descriptors.
             close_range(3, ~0U, 0);
@@ -79,19 +84,39 @@ class SimProcess {
     }
 
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+
+    // Where the child's standard error goes, when set before it starts
+    // (a sanitizer's report lands there); else this process's.
+    std::string stderrPath;
+    // The signal that ended the child, when one did (0: it exited).
+    int endSignal = 0;
+
+    // True once the child has ended by itself (crashed, or exited).
+    bool ended() {
+        if (pid_ <= 0) return true;
+        if (!reaped_ && waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+        return reaped_;
+    }
 
     // SIGTERM; the exit status, or -1 when it did not exit by itself.
     int stop() {
         if (pid_ <= 0) return -1;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        const pid_t done = waitpid(pid_, &status, 0);
+        if (!reaped_) {
+            kill(pid_, SIGTERM);
+            reaped_ = waitpid(pid_, &status_, 0) == pid_;
+        }
         pid_ = -1;
+        endSignal = reaped_ && WIFSIGNALED(status_) ? WTERMSIG(status_) : 0;
         if (output_.joinable()) output_.join();
-        return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const int result = reaped_ && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+        reaped_ = false;
+        return result;
     }
 
   private:
     pid_t pid_ = -1;
+    bool reaped_ = false;
+    int status_ = 0;
     std::thread output_;
 };

@@ -26,7 +26,9 @@ void addPrintRoutes(Routes& routes) {
                             {"file", j.file},
                             {"material_test", j.material_test},
                             {"reading", j.reading},
-                            {"end_status", j.end_status}});
+                            {"end_status", j.end_status},
+                            {"layers", j.layers},
+                            {"total", j.total}});
         }
         reply(res, json{{"jobs", std::move(jobs)}});
     });
