@@ -250,7 +250,7 @@ run
 [ "$rc" -ne 0 ] || fail "exit status 0"
 expect_out 'libpng16-16 is 1\.6\.39-2\+deb12u6 here and 1\.6\.39-2\+deb12u5 in the armhf index'
 expect_out 'same version in both'
-expect_out 'scripts/test format host browser load asan tsan fuzz'
+expect_out 'scripts/test format host browser load asan campaign tsan fuzz'
 expect_no_install 'allow-downgrades'
 expect_installed "cmake amd64 1.0"
 expect_installed "admesh amd64 1.0"
@@ -291,7 +291,7 @@ echo librsvg2-dev >"$FAKE_STATE/removes"
 run armhf
 [ "$rc" -ne 0 ] || fail "exit status 0"
 expect_out 'it would remove librsvg2-dev'
-expect_out 'scripts/test format host browser load asan tsan fuzz'
+expect_out 'scripts/test format host browser load asan campaign tsan fuzz'
 expect_call '^apt-get install .*--allow-downgrades -s '
 expect_no_call '^apt-get install .*--allow-downgrades (libpng|linux)'
 expect_installed "librsvg2-dev amd64 2.54.7"
@@ -302,7 +302,7 @@ echo libpng-dev:armhf >"$FAKE_STATE/unknown"
 run armhf
 [ "$rc" -ne 0 ] || fail "exit status 0"
 expect_out 'Unable to locate package libpng-dev:armhf.*apt-get could not install them'
-expect_out 'scripts/test format host browser load asan tsan fuzz'
+expect_out 'scripts/test format host browser load asan campaign tsan fuzz'
 expect_installed "cmake amd64 1.0"
 
 # Each step asks for its own groups only; armhf adds the architecture.

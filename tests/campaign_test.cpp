@@ -1,0 +1,123 @@
+// The campaign itself: a seed makes one session, byte for byte; a session
+// reads back from its JSON; the invariants judge what they say; two runs of
+// a seed and the shards of a range give the same report lines.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "tools/campaign/invariants.h"
+#include "tools/campaign/session.h"
+#include "tools/campaign/stick_files.h"
+
+namespace {
+
+using campaign::json;
+namespace fs = std::filesystem;
+
+TEST(CampaignSession, ASeedMakesOneSessionAndItReadsBack) {
+    for (uint64_t seed : {1ULL, 2ULL, 77ULL, 123456789ULL, ~0ULL}) {
+        SCOPED_TRACE(seed);
+        const campaign::Session s = campaign::generateSession(seed);
+        EXPECT_EQ(s.toJson(), campaign::generateSession(seed).toJson());
+        EXPECT_FALSE(s.actions.empty());
+        EXPECT_LE(s.firmwareMs(), 1200000);
+        campaign::Session back;
+        ASSERT_EQ(campaign::sessionFromJson(s.toJson(), back), "");
+        EXPECT_EQ(back.toJson(), s.toJson());
+        for (const auto& stick : s.sticks) {
+            for (const auto& f : stick.files)
+                EXPECT_EQ(campaign::fileBytes(f), campaign::fileBytes(f));
+        }
+    }
+    EXPECT_NE(campaign::generateSession(1).toJson(), campaign::generateSession(2).toJson());
+    campaign::Session s;
+    EXPECT_NE(campaign::sessionFromJson(json::parse(R"({"sticks":[]})"), s), "");
+    EXPECT_NE(
+        campaign::sessionFromJson(json::parse(R"({"sticks":[{"files":[{"name":"../x"}]}]})"), s),
+        "");
+}
+
+TEST(CampaignInvariants, TheLightIsJudgedWhereItIsOnAndHowLong) {
+    campaign::FaultTimes link;
+    const std::vector<campaign::Reading> cool{{0, 25}};
+    auto span = [](double on, double off, bool job, int window, int moves = 0) {
+        return json{{"on_ms", on},      {"off_ms", off},  {"job", job},
+                    {"window", window}, {"moves", moves}, {"material_test", false}};
+    };
+    EXPECT_FALSE(campaign::judgeLightSpan(span(0, 6100, true, 6), 7000, link, cool));
+    EXPECT_FALSE(
+        campaign::judgeLightSpan(span(0, 400000, false, 9), 400000, link, cool));  // UV window
+    EXPECT_EQ(campaign::judgeLightSpan(span(0, 10, false, 0), 20, link, cool)->invariant,
+              "light-in-its-place");
+    EXPECT_EQ(campaign::judgeLightSpan(span(0, 6000, true, 6, 1), 7000, link, cool)->invariant,
+              "no-move-while-lit");
+    EXPECT_EQ(campaign::judgeLightSpan(span(0, 300300, true, 6), 300400, link, cool)->invariant,
+              "light-within-limit");
+    link.on(100);  // a slow link may hold the light on
+    EXPECT_FALSE(campaign::judgeLightSpan(span(0, 300300, true, 6), 300400, link, cool));
+    // Hot while lit: off within the bound of the reading, also when the
+    // reading came before the light (the settle wait lights it anyway).
+    campaign::FaultTimes healthy;
+    const std::vector<campaign::Reading> hot{{0, 25}, {2000, 101}};
+    EXPECT_FALSE(campaign::judgeLightSpan(span(1000, 3000, true, 6), 4000, healthy, hot));
+    EXPECT_EQ(campaign::judgeLightSpan(span(1000, 3400, true, 6), 4000, healthy, hot)->invariant,
+              "light-off-when-hot");
+    EXPECT_EQ(campaign::judgeLightSpan(span(2500, 4000, true, 6), 4000, healthy, hot)->invariant,
+              "light-off-when-hot");
+    EXPECT_EQ(*campaign::readingOf("ok 3300mv/1500rpm/1480rpm/-10T/0 Zmin1 Zmax0"), -10);
+    EXPECT_FALSE(campaign::readingOf("ok"));
+}
+
+TEST(CampaignInvariants, AFileChangesOnlyByASaveOfThePreviewedFile) {
+    std::string file = campaign::fileBytes(campaign::generateSession(5).sticks[0].files[0]);
+    std::map<std::string, std::string> expected{{"a.pvk4k", file}, {"b.pvk4k", file}};
+    auto actual = expected;
+    EXPECT_FALSE(campaign::judgeFiles(expected, actual, false, false, "", 0, "stick"));
+    actual["a.pvk4k"][200] ^= 1;  // a layer's byte
+    EXPECT_TRUE(campaign::judgeFiles(expected, actual, true, true, "a.pvk4k", 0, "stick"));
+    actual = expected;
+    actual["a.pvk4k"][60] ^= 1;  // stable_time, inside the block
+    EXPECT_TRUE(campaign::judgeFiles(expected, actual, false, true, "a.pvk4k", 0, "stick"));
+    EXPECT_TRUE(campaign::judgeFiles(expected, actual, true, true, "b.pvk4k", 0, "stick"));
+    EXPECT_TRUE(campaign::judgeFiles(expected, actual, true, false, "a.pvk4k", 0, "stick"));
+    EXPECT_FALSE(campaign::judgeFiles(expected, actual, true, true, "a.pvk4k", 0, "stick"));
+    EXPECT_EQ(expected["a.pvk4k"], actual["a.pvk4k"]) << "the save is what the file is now";
+    actual.erase("b.pvk4k");
+    EXPECT_TRUE(campaign::judgeFiles(expected, actual, true, true, "a.pvk4k", 0, "stick"));
+}
+
+// The campaign as a program: the same seeds give the same lines, however
+// they are split.
+std::vector<json> reportOf(const std::string& args, const fs::path& dir) {
+    const fs::path report = dir / "report.jsonl";
+    const std::string command = std::string(CAMPAIGN_PATH) + " " + args + " --report " +
+                                report.string() + " --failures " + (dir / "failures").string() +
+                                " > /dev/null 2>&1";
+    EXPECT_EQ(system(command.c_str()), 0) << command;
+    std::vector<json> lines;
+    std::ifstream in(report);
+    for (std::string line; std::getline(in, line);) {
+        json j = json::parse(line);
+        j.erase("real_s");
+        lines.push_back(j);
+    }
+    return lines;
+}
+
+TEST(CampaignProgram, RunsRepeatAndShardsAddUp) {
+    const fs::path dir = fs::temp_directory_path() / ("campaign-test-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::vector<json> whole = reportOf("--seeds 11-14 --jobs 2", dir);
+    ASSERT_EQ(whole.size(), 4u);
+    EXPECT_EQ(reportOf("--seeds 11-14", dir), whole);
+    std::vector<json> shards = reportOf("--seeds 11-14 --shard 1/2", dir);
+    for (const json& l : reportOf("--seeds 11-14 --shard 2/2", dir)) shards.push_back(l);
+    EXPECT_EQ(shards, whole);
+    fs::remove_all(dir);
+}
+
+}  // namespace
