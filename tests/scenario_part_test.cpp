@@ -1,7 +1,10 @@
 // The printed part: what the simulator's resin vat cured from the light, Z
 // and mask the machine produced, held against the files' own geometry.
+#include <sys/wait.h>
 #include <cmath>
+
 #include <cstdio>
+#include <utility>
 
 #include "firmware/print/layer_code.h"
 #include "geometry/stl_check.h"
@@ -67,6 +70,36 @@ class PartScenario : public SimScenario {
     }
 };
 
+// What pvk4k simulate says of a file, as JSON, and its exit status.
+std::pair<json, int> simulate(const fs::path& file) {
+    const std::string command =
+        std::string(PVK4K_PATH) + " simulate --json '" + file.string() + "' 2>/dev/null";
+    FILE* p = popen(command.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (size_t n; p != nullptr && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    const int status = p != nullptr ? pclose(p) : -1;
+    return {json::parse(out, nullptr, false), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+// pvk4k simulate's part is the one the same print leaves in the simulator.
+void expectSimulateAgrees(const fs::path& file, const json& part, const json& comparison,
+                          int status) {
+    if (std::string(TOOL_EMULATOR) != "")
+        GTEST_SKIP() << "pvk4k simulate starts printer-sim itself";
+    SCOPED_TRACE(file.filename().string());
+    const auto [r, exit] = simulate(file);
+    ASSERT_TRUE(r.is_object()) << file;
+    EXPECT_EQ(exit, status) << r.dump(2);
+    for (const char* k : {"layers_cured", "volume_mm3", "unbonded_layers", "unbonded_area_mm2",
+                          "sticks_to_platform", "height_mm"}) {
+        EXPECT_EQ(r["part"][k], part[k]) << k;
+    }
+    EXPECT_EQ(r["part"]["equal"], comparison["equal"]);
+    EXPECT_EQ(r["layers"], part["layers_exposed"]);
+    EXPECT_EQ(r["lit_moves"], part["lit_moves"]);
+}
+
 TEST_F(PartScenario, EveryDemoFilePrintedToItsEndEqualsItsModel) {
     for (const std::string name : {"cube.pvk4k", "ring.pvk4k", "pyramid.pvk4k", "齿轮.pvk4k"}) {
         SCOPED_TRACE(name);
@@ -76,6 +109,9 @@ TEST_F(PartScenario, EveryDemoFilePrintedToItsEndEqualsItsModel) {
         EXPECT_EQ(part["layers_cured"], part["layers_exposed"]);
         const json c = compare(name);
         EXPECT_TRUE(c["equal"].get<bool>()) << c.dump();
+        expectSimulateAgrees(
+            fs::path(get("/api/board")["usb"]["dir"].get<std::string>()) / "pravik3d" / name, part,
+            c, 0);
         EXPECT_EQ(c["cells_differ"], 0);
         EXPECT_GT(c["edge_cells"].get<int>(), 0);
         EXPECT_EQ(c["part_layers"], c["file_layers"]);
@@ -218,6 +254,32 @@ TEST_F(PartFileScenario, AFileExposedFarTooShortLeavesItsLayersUnbonded) {
     EXPECT_FALSE(c["equal"].get<bool>());
     EXPECT_EQ(c["first_difference"]["layer"], 3);
     EXPECT_EQ(c["cells_differ"], 4 * 50 * 270);
+    expectSimulateAgrees(stick_ / "pravik3d/short.pvk4k", part, c, 1);
+}
+
+// A layer with a patch that hangs over nothing: it stays on the film.
+TEST_F(PartFileScenario, AnIslandStaysOnTheFilmAndPvk4kSimulateSaysSo) {
+    PrintFileBuilder f = PrintFileBuilder::features();
+    f.layers.clear();
+    for (int i = 0; i < 5; ++i) {
+        if (i == 3) {
+            f.rects({{400, 800, 560, 960}, {800, 800, 880, 880}});  // the island, 0.2 mm up
+        } else {
+            f.rects({{400, 800, 560, 960}});
+        }
+    }
+    f.p.layer_count = 5;
+    put("island.pvk4k", f.bytes());
+    ASSERT_NO_FATAL_FAILURE(restart());
+    expectStateWithin("usb_file_count", 2, 3000);
+    ASSERT_EQ(print("island.pvk4k"), 200);
+    awaitStatus(PRINT_END, 600);
+    const json part = get("/api/part");
+    EXPECT_EQ(part["unbonded_layers"], json::array({4}));
+    EXPECT_NEAR(part["unbonded_area_mm2"].get<double>(), 10 * 10 * 0.251852 * 0.25, 0.01);
+    const json c = get("/api/part?file=island.pvk4k");
+    EXPECT_FALSE(c["equal"].get<bool>());
+    expectSimulateAgrees(stick_ / "pravik3d/island.pvk4k", part, c, 1);
 }
 
 }  // namespace

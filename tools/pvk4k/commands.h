@@ -80,6 +80,15 @@ struct ModelOptions {
 };
 int modelCommand(const ModelOptions& options, const Console& con);
 
+// The printer's own firmware run on a file in printer-sim, headless, from
+// the preview to the end of the job: what the printer will do with it.
+struct SimulateOptions {
+    std::string file;
+    bool json = false;
+    double resinDp = 0.12, resinEc = 8, irradiance = 3;  // as printer-sim's options
+};
+int simulateCommand(const SimulateOptions& options, const Console& con);
+
 struct SetOptions {
     std::string file;
     std::vector<std::string> assignments;  // NAME=VALUE

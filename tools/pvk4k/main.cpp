@@ -84,6 +84,30 @@ int main(int argc, char** argv) {
         "A cell is solid when the mean of its values is at least half the full value. The\n"
         "simulator holds a printed part against this model (GET /api/part?file=NAME).");
 
+    pvk4k::SimulateOptions simulate;
+    CLI::App* simulateCmd = app.add_subcommand(
+        "simulate",
+        "The printer's own firmware prints the file in printer-sim, headless, on virtual time: "
+        "its verdict, the job's time against the panel's estimate, the exposures, Z, the part");
+    simulateCmd->add_option("FILE", simulate.file, "Print file")->required();
+    simulateCmd->add_flag("--json", simulate.json, "One JSON object");
+    simulateCmd
+        ->add_option("--resin-dp", simulate.resinDp,
+                     "The resin's depth of penetration, mm (default 0.12)")
+        ->check(CLI::Range(0.001, 10.0));
+    simulateCmd
+        ->add_option("--resin-ec", simulate.resinEc,
+                     "The resin's critical energy, mJ/cm2 (default 8)")
+        ->check(CLI::Range(0.01, 10000.0));
+    simulateCmd
+        ->add_option("--irradiance", simulate.irradiance,
+                     "UV irradiance at the film at full intensity, mW/cm2 (default 3)")
+        ->check(CLI::Range(0.01, 1000.0));
+    simulateCmd->footer(
+        "Exit status: 0 the file prints as it says and the part equals it with nothing left\n"
+        "on the film; 1 otherwise, each reason a line; 2 bad arguments.\n"
+        "It starts the printer-sim beside pvk4k (or $VELMOR_PRINTER_SIM).");
+
     pvk4k::SetOptions set;
     CLI::App* setCmd = app.add_subcommand(
         "set", "Change parameters in place (bytes 8..179 only); bottom_layers follows");
@@ -139,5 +163,6 @@ int main(int argc, char** argv) {
     if (createCmd->parsed()) return pvk4k::createCommand(create, con);
     if (modelCmd->parsed()) return pvk4k::modelCommand(model, con);
     if (setCmd->parsed()) return pvk4k::setCommand(set, con);
+    if (simulateCmd->parsed()) return pvk4k::simulateCommand(simulate, con);
     return pvk4k::EXIT_ERROR;
 }
