@@ -2,6 +2,8 @@
 // times in lock-step, leaves byte-identical G-code traces and firmware logs.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -59,6 +61,23 @@ class RepeatScenario : public SimScenario {
 TEST_F(RepeatScenario, ThreeRunsOfOneSessionGiveTheSameTraceAndLog) {
     const std::vector<std::string> first = session();
     ASSERT_GT(first.size(), 100u);
+    // And the same as committed: what makes the simulator faster must leave
+    // what it runs as it was. After a deliberate change, regenerate with
+    // VELMOR_UPDATE_GOLDEN=1 build/host/bin/scenario_tests --gtest_filter=Repeat*.
+    const fs::path golden = fs::path(VELMOR_GOLDEN_DIR) / "session-run.txt";
+    if (getenv("VELMOR_UPDATE_GOLDEN") != nullptr) {
+        std::ofstream out(golden);
+        for (const std::string& l : first) out << l << '\n';
+    } else {
+        std::ifstream in(golden);
+        std::vector<std::string> want;
+        for (std::string line; std::getline(in, line);) want.push_back(line);
+        ASSERT_FALSE(want.empty()) << golden;
+        for (size_t i = 0; i < std::min(want.size(), first.size()); ++i) {
+            ASSERT_EQ(first[i], want[i]) << "line " << i + 1 << " of " << golden.filename();
+        }
+        ASSERT_EQ(first.size(), want.size());
+    }
     for (int run = 2; run <= 3; ++run) {
         ASSERT_NO_FATAL_FAILURE(restart());
         const std::vector<std::string> again = session();
