@@ -129,16 +129,18 @@ int checkPrintStatue() {
     const int request = getCurrentButton();
     file_information.button_copy = request;
     switch (request) {
+        // The exchange may take as long as the moves before it: a request
+        // made meanwhile (a cancel) is not cleared with the pause's own.
         case rOPER_PAUSE:
             setPrintStatus(PRINT_PAUSING);
             printLine(printSts);
-            clearCurrentButton();
+            takeCurrentButton(rOPER_PAUSE);
             setPrintStatus(PRINT_PAUSED);
             break;
         case rOPER_TEMPPAUSE:
             setPrintStatus(PRINT_TEMP_PAUSING);
             printLine(printSts);
-            clearCurrentButton();
+            takeCurrentButton(rOPER_TEMPPAUSE);
             setPrintStatus(PRINT_TEMP_PAUSED);
             break;
         case rOPER_RESUME:

@@ -68,6 +68,11 @@ void clearCurrentButton() {
     setCurrentButton(rOPER_NONE);
 }
 
+void takeCurrentButton(int code) {
+    std::lock_guard<PlatformMutex> lock(mutex_printerCommand);
+    if (ui_print_cmd == code) ui_print_cmd = rOPER_NONE;
+}
+
 void requestWindow(uint8_t id) {
     next_window_ID = id;
     change_window = 1;

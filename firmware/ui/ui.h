@@ -68,6 +68,9 @@ extern float parameterEdited;
 void setCurrentButton(int code);
 int getCurrentButton();
 void clearCurrentButton();
+// Clears the slot when it still holds `code`: a request made meanwhile
+// stays for the print thread to see.
+void takeCurrentButton(int code);
 
 // One pass of the user interface, with the main loop's pass counter (0..49).
 void scanTouchInput(uint32_t n);

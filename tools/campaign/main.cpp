@@ -136,7 +136,9 @@ int main(int argc, char** argv) {
                    "printer-sim to run (default: the one beside campaign)");
     app.add_option("--work", opt.run.workDir,
                    "Folder for the sessions' scratch folders (default $TMPDIR)");
-    app.add_flag("--keep", opt.run.keep, "Leave each session's scratch folder");
+    app.add_flag("--keep", opt.run.keep,
+                 "Leave each session's scratch folder, with its trace and log");
+    app.add_flag("--verbose", opt.run.verbose, "Each action and the state after it");
     app.footer(
         "Exit status: 0 every session held, 1 an invariant broke, 2 usage.\n"
         "Examples:\n"

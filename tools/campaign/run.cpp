@@ -256,7 +256,10 @@ class SessionRun {
         if (k == "tap" || k == "touch" || k == "hold") {
             const int x = std::clamp(g.value("x", 0), 0, 319),
                       y = std::clamp(g.value("y", 0), 0, 239);
-            const int ms = k == "tap" ? 100 : std::clamp(g.value("ms", 100), 1, 60000);
+            // A tap is held long enough for a main-loop pass to see it: with
+            // no stick in, the loop probes the device nodes for 200 ms every
+            // 50 passes, and a shorter press falls into that.
+            const int ms = k == "tap" ? kTapMs : std::clamp(g.value("ms", 100), 1, 60000);
             const int window = state_.value("current_window_ID", -1);
             if (window == INDEX_WINDOW_DETAILMORE || window == INDEX_WINDOW_PARAMETEREDIT ||
                 window == INDEX_WINDOW_PARAMETERSAVE) {
@@ -348,6 +351,16 @@ class SessionRun {
         if (!answering()) return;
         now_ = state_["sim_time_ms"].get<double>();
         out_.firmwareMs = static_cast<int64_t>(now_);
+        if (o_.verbose) {
+            fprintf(
+                stderr, "%9.0f ms  %-12s %-50s window %s, status %s, pen %s, stick %d\n", now_,
+                a.kind.c_str(), a.args.dump().substr(0, 50).c_str(),
+                state_["current_window_name"].dump().c_str(),
+                (state_["print_status_name"].dump() + " next " + state_["next_window_ID"].dump() +
+                 " change " + state_["change_window"].dump() + " tp " + state_["tp_pixlcd"].dump())
+                    .c_str(),
+                state_["pen_down"].dump().c_str(), inserted_);
+        }
         // The main loop may wait on the link for an answer (a homing takes
         // its time): it must pass again within a minute on a healthy link.
         if (state_["main_loop_passes"].get<uint64_t>() > passesBefore) lastPassAt_ = now_;
@@ -356,7 +369,10 @@ class SessionRun {
                 "firmware-runs",
                 "the main loop made no pass from " + std::to_string(lastPassAt_) + " ms on", now_});
         }
-        if (pendingWindow_ >= 0 && a.then_ms >= kWindowWithinMs && !link_.anyDuring(before, now_) &&
+        // A link fault holds the main loop in an exchange for up to the
+        // resend time after it is lifted.
+        if (pendingWindow_ >= 0 && a.then_ms >= kWindowWithinMs &&
+            !link_.anyDuring(before - kResendMs, now_) &&
             state_["current_window_ID"] != pendingWindow_ && state_["is_printing_true"] == 0) {
             return breaks(Broken{"window-reached",
                                  "a tap on " + a.args.value("button", std::string("a button")) +
@@ -574,6 +590,8 @@ class SessionRun {
     bool edited_ = false;
     double lastPassAt_ = 0;
     static constexpr double kLoopStallMs = 60000;
+    static constexpr int kTapMs = 300;
+    static constexpr double kResendMs = 12000;
     std::vector<std::map<std::string, std::string>> initial_, expected_;
     std::map<size_t, std::string> volumes_;
 };

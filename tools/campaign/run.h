@@ -14,6 +14,7 @@ struct RunOptions {
     std::string printerSim;  // "" for the one beside this program
     std::string workDir;     // sessions' scratch folders go here ("" for $TMPDIR)
     bool keep = false;       // leave the scratch folder
+    bool verbose = false;    // each action and the state after it, on standard error
 };
 
 struct Outcome {

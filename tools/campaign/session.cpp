@@ -126,7 +126,7 @@ Action tapAt(int x, int y, const char* name, int64_t then_ms) {
 
 // Presses a person makes in a row to get somewhere.
 void tapSequence(Rng& r, std::vector<Action>& out) {
-    auto gap = [&] { return static_cast<int64_t>(r.range(2, 12) * 100); };
+    auto gap = [&] { return static_cast<int64_t>(r.range(4, 12) * 100); };
     const PicRecord* rows[] = {&pic_filepagebuttonchoosefile1, &pic_filepagebuttonchoosefile2,
                                &pic_filepagebuttonchoosefile3, &pic_filepagebuttonchoosefile4,
                                &pic_filepagebuttonchoosefile5};
@@ -164,7 +164,7 @@ void tapSequence(Rng& r, std::vector<Action>& out) {
                 static const std::vector<const PicRecord*> kMove{
                     &pic_movepagebuttondown, &pic_movepagebuttonup, &pic_movepagebuttonmovehome,
                     &pic_movepagebuttondistance, &pic_movepagebuttonstopmove};
-                out.push_back(tap(*r.pick(kMove), "move: button", r.range(2, 40) * 100));
+                out.push_back(tap(*r.pick(kMove), "move: button", r.range(4, 40) * 100));
             }
             out.push_back(tap(pic_movepagebuttonmovepagereturn, "move: return", gap()));
             break;
@@ -173,14 +173,14 @@ void tapSequence(Rng& r, std::vector<Action>& out) {
             out.push_back(tap(pic_settingpagebuttonled, "settings: UV light", gap()));
             for (int i = r.range(1, 4); i > 0; --i) {
                 out.push_back(tapAt(r.range(20, 300), r.range(20, 230), "UV: somewhere",
-                                    r.range(2, 50) * 100));
+                                    r.range(4, 50) * 100));
             }
             break;
         case 4:  // the printing window's buttons
             out.push_back(tap(r.chance(0.5) ? pic_printpagebuttonpause : pic_printpagebuttonend,
                               "printing: button", gap()));
             out.push_back(tap(r.chance(0.7) ? pic_buttonprintcancelyes : pic_buttonprintcancelno,
-                              "printing: answer", r.range(2, 100) * 100));
+                              "printing: answer", r.range(4, 100) * 100));
             break;
         default: {  // any button at all
             const PicRecordEntry& e = pic_record_catalogue[r.below(pic_record_catalogue_count)];

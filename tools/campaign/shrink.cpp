@@ -97,7 +97,7 @@ class Shrinker {
     // Quiet times halved where that keeps the failure.
     void gaps() {
         for (size_t i = 0; i < best_.actions.size() && left_ > 0; ++i) {
-            while (best_.actions[i].then_ms > 200 && left_ > 0) {
+            while (best_.actions[i].then_ms > 400 && left_ > 0) {
                 Session s = best_;
                 s.actions[i].then_ms /= 2;
                 if (!tryIt(s)) break;
