@@ -3,6 +3,7 @@
 // and written with the command that replays it.
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "run.h"
@@ -25,22 +27,27 @@ struct Seeds {
     uint64_t first = 1, last = 0;
 };
 
+// A whole number and nothing else; from_chars refuses signs, spaces and overflow.
+bool parseWhole(std::string_view text, uint64_t& out) {
+    const char* last = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), last, out);
+    return !text.empty() && ec == std::errc() && ptr == last;
+}
+
 bool parseRange(const std::string& text, Seeds& out) {
     const size_t dash = text.find('-');
-    char* end = nullptr;
-    const std::string a = text.substr(0, dash);
-    const std::string b = dash == std::string::npos ? a : text.substr(dash + 1);
-    if (a.empty() || b.empty() || a.find_first_not_of("0123456789") != std::string::npos ||
-        b.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    out.first = strtoull(a.c_str(), &end, 10);
-    out.last = strtoull(b.c_str(), &end, 10);
-    return out.first <= out.last;
+    const std::string_view all(text);
+    const std::string_view a = all.substr(0, dash);
+    const std::string_view b = dash == std::string::npos ? a : all.substr(dash + 1);
+    return parseWhole(a, out.first) && parseWhole(b, out.last) && out.first <= out.last;
 }
 
 bool parseShard(const std::string& text, uint64_t& i, uint64_t& n) {
-    return sscanf(text.c_str(), "%lu/%lu", &i, &n) == 2 && n >= 1 && i >= 1 && i <= n;
+    const size_t slash = text.find('/');
+    if (slash == std::string::npos) return false;
+    const std::string_view all(text);
+    return parseWhole(all.substr(0, slash), i) && parseWhole(all.substr(slash + 1), n) && n >= 1 &&
+           i >= 1 && i <= n;
 }
 
 std::string hex(uint64_t v) {
