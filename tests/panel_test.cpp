@@ -10,8 +10,10 @@
 
 #include "firmware/display/draw.h"
 #include "firmware/display/driver.h"
+#include "firmware/display/ili9341_commands.h"
 #include "firmware/platform/platform.h"
 #include "sim/panel/board_io.h"
+#include "sim/panel/ili9341_model.h"
 
 namespace {
 
@@ -151,6 +153,52 @@ TEST_F(PanelTest, PicturePlacementAndFillTouchOnlyTheirRectangle) {
     // Placed near the corner, the picture is cut at the frame's edge.
     drawHalfPic(300, 200, pic.data());
     EXPECT_EQ(pixelAt(319, 239), 0xABAB);
+}
+
+// The display chip's memory after a stream, whatever the transfers it came
+// in: pixel data in bulk lands as it does a byte at a time, in every memory
+// orientation and window, runs past the window's end and off the glass
+// included.
+TEST(Ili9341Model, BulkPixelsLandAsByteByByteOnesDo) {
+    using namespace ili9341;
+    uint64_t seed = 12345;
+    auto next = [&](uint32_t n) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<uint32_t>(seed >> 33) % n;
+    };
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        sim::Ili9341Model bulk, single;
+        for (sim::Ili9341Model* m : {&bulk, &single}) m->reset();
+        auto both = [&](bool data, const std::vector<uint8_t>& bytes) {
+            bulk.write(data, bytes.data(), bytes.size());
+            for (size_t i = 0; i < bytes.size(); ++i) single.write(data, &bytes[i], 1);
+        };
+        for (int step = 0; step < 6; ++step) {
+            const uint8_t madctl =
+                static_cast<uint8_t>(next(8) << 5 | (next(2) != 0 ? kMadctlBgr : 0));
+            both(false, {kMemoryAccessControl});
+            both(true, {madctl});
+            for (uint8_t cmd : {kColumnAddressSet, kPageAddressSet}) {
+                const uint32_t a = next(340), b = next(340);
+                both(false, {cmd});
+                both(true, {static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a),
+                            static_cast<uint8_t>(b >> 8), static_cast<uint8_t>(b)});
+            }
+            both(false, {next(3) != 0 ? kMemoryWrite : kMemoryWriteContinue});
+            std::vector<uint8_t> pixels(next(3000));
+            for (uint8_t& p : pixels) p = static_cast<uint8_t>(next(256));
+            // In pieces of any size, odd ones splitting a pixel's two bytes.
+            for (size_t at = 0; at < pixels.size();) {
+                const size_t n = std::min<size_t>(pixels.size() - at, 1 + next(700));
+                bulk.write(true, pixels.data() + at, n);
+                for (size_t i = at; i < at + n; ++i) single.write(true, &pixels[i], 1);
+                at += n;
+            }
+        }
+        ASSERT_EQ(bulk.screen(), single.screen());
+        ASSERT_EQ(bulk.pixelsWritten(), single.pixelsWritten());
+    }
 }
 
 }  // namespace

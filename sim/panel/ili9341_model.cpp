@@ -2,6 +2,10 @@
 
 #include "firmware/display/ili9341_commands.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <utility>
+
 namespace sim {
 
 using namespace ili9341;
@@ -14,7 +18,7 @@ void Ili9341Model::write(bool data, const uint8_t* bytes, size_t n) {
             pixel(static_cast<uint16_t>(hi_ << 8 | bytes[i++]));
             highByte_ = true;
         }
-        for (; i + 1 < n; i += 2) pixel(static_cast<uint16_t>(bytes[i] << 8 | bytes[i + 1]));
+        i = pixelRows(bytes, i, n);
         if (i < n) {
             hi_ = bytes[i];
             highByte_ = false;
@@ -89,6 +93,48 @@ void Ili9341Model::parameter(uint8_t value) {
             sp_ = static_cast<uint16_t>(start), ep_ = static_cast<uint16_t>(end);
         }
     }
+}
+
+// Whole pairs of bytes from `i` on, a stretch of the current page at a
+// time: along a page the native address moves by a fixed step, so a
+// stretch that lies on the glass is stored without asking pixel() for each
+// (a full frame is 76,800 of them, pushed every second of a print). The
+// index after the last whole pair.
+size_t Ili9341Model::pixelRows(const uint8_t* bytes, size_t i, size_t n) {
+    while (i + 1 < n) {
+        const size_t pairs = (n - i) / 2;
+        const size_t along =
+            col_ > ec_ ? 1 : std::min<size_t>(pairs, static_cast<size_t>(ec_ - col_ + 1));
+        const auto native = [this](int col) {
+            int nx = col, ny = page_;
+            if (madctl_ & kMadctlExchange) nx = page_, ny = col;
+            if (madctl_ & kMadctlColumnOrder) nx = kHeight - 1 - nx;
+            if (madctl_ & kMadctlRowOrder) ny = kWidth - 1 - ny;
+            return std::pair{nx, ny};
+        };
+        const auto [x0, y0] = native(col_);
+        const auto [x1, y1] = native(col_ + static_cast<int>(along) - 1);
+        const bool onGlass = std::min(x0, x1) >= 0 && std::max(x0, x1) < kHeight &&
+                             std::min(y0, y1) >= 0 && std::max(y0, y1) < kWidth;
+        if (along < 2 || !onGlass) {
+            pixel(static_cast<uint16_t>(bytes[i] << 8 | bytes[i + 1]));
+            i += 2;
+            continue;
+        }
+        const std::ptrdiff_t step =
+            ((y1 - y0) * kHeight + (x1 - x0)) / static_cast<std::ptrdiff_t>(along - 1);
+        uint16_t* at = memory_ + y0 * kHeight + x0;
+        for (size_t k = 0; k < along; ++k, i += 2, at += step) {
+            *at = static_cast<uint16_t>(bytes[i] << 8 | bytes[i + 1]);
+        }
+        pixels_ += along;
+        col_ += static_cast<int>(along);
+        if (col_ > ec_) {
+            col_ = sc_;
+            if (++page_ > ep_) page_ = sp_;
+        }
+    }
+    return i;
 }
 
 void Ili9341Model::pixel(uint16_t value) {

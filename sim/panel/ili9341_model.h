@@ -31,6 +31,7 @@ class Ili9341Model {
     void command(uint8_t cmd);
     void parameter(uint8_t value);
     void pixel(uint16_t value);
+    size_t pixelRows(const uint8_t* bytes, size_t i, size_t n);
     int maxColumn() const { return exchanged() ? kWidth - 1 : kHeight - 1; }
     int maxPage() const { return exchanged() ? kHeight - 1 : kWidth - 1; }
     bool exchanged() const { return (madctl_ & ili9341::kMadctlExchange) != 0; }
