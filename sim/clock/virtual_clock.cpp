@@ -51,7 +51,9 @@ struct Party {
     int result = 0;
     const void* lock = nullptr;      // Blocked on this lock
     const Party* joining = nullptr;  // Blocked until this party has left
-    std::condition_variable cv;
+    // 1 once released: the party waits on this word alone, so that waking
+    // it needs neither a condition variable nor the clock's lock.
+    std::atomic<int> go{0};
 };
 
 namespace {
@@ -103,7 +105,7 @@ struct VirtualClock::State {
     enum class Step { Released, Idle, Pace };
     Step step(std::unique_lock<std::mutex>& lk);
     void settle(std::unique_lock<std::mutex>& lk);
-    void waitReleased(std::unique_lock<std::mutex>& lk, Party* self);
+    void waitReleased(std::unique_lock<std::mutex>& lk, Party* self);  // returns unlocked
     void release(Party* p, int result);
     void finishRun(bool reached);
     void rebase() {
@@ -128,8 +130,11 @@ void VirtualClock::State::release(Party* p, int result) {
     p->state = Party::State::Running;
     p->result = result;
     p->deadline = kForever;
+    p->fds.clear();
+    p->lock = nullptr;
     ++running;
-    p->cv.notify_one();
+    p->go.store(1, std::memory_order_release);
+    p->go.notify_one();
 }
 
 void VirtualClock::State::finishRun(bool reached) {
@@ -290,10 +295,15 @@ void VirtualClock::State::settle(std::unique_lock<std::mutex>& lk) {
     }
 }
 
+// The calling party waits until it is released, and returns with the
+// clock's lock let go: the party that released it may still hold that lock
+// on its way to its own wait, and the two need not meet there.
 void VirtualClock::State::waitReleased(std::unique_lock<std::mutex>& lk, Party* self) {
+    self->go.store(0, std::memory_order_relaxed);
     --running;
     settle(lk);
-    self->cv.wait(lk, [self] { return self->state == Party::State::Running; });
+    lk.unlock();
+    self->go.wait(0, std::memory_order_acquire);
 }
 
 void VirtualClock::State::leave(Party* p) {
@@ -395,6 +405,7 @@ int VirtualClock::startParty(pthread_t* thread, const char* name, void* (*body)(
         // Serially a new thread runs once its starter waits; side by side at once.
         if (!s_->serial()) {
             p->state = Party::State::Running;
+            p->go.store(1, std::memory_order_relaxed);
             ++s_->running;
         }
         s_->parties.push_back(p);
@@ -408,10 +419,10 @@ int VirtualClock::startParty(pthread_t* thread, const char* name, void* (*body)(
             t_party = self;
             pthread_setname_np(pthread_self(), self->name.substr(0, 15).c_str());
             {
-                std::unique_lock<std::mutex> lk(st->s->m);
+                std::lock_guard<std::mutex> lk(st->s->m);
                 self->thread = pthread_self();
-                self->cv.wait(lk, [self] { return self->state == Party::State::Running; });
             }
+            self->go.wait(0, std::memory_order_acquire);
             void* result = st->body(st->arg);
             st->s->leave(self);
             t_party = nullptr;
@@ -479,7 +490,6 @@ int VirtualClock::waitReadable(const int* fds, int count, int64_t deadline) {
         self->fds = p;
         self->deadline = deadline;
         s_->waitReleased(lk, self);
-        self->fds.clear();
         return finish(self->result);
     }
     // An outsider: looks again at every step of time, and now and then in
@@ -510,7 +520,6 @@ void VirtualClock::lock(const void* mutex) {
         self->state = Party::State::Blocked;
         self->lock = mutex;
         s_->waitReleased(lk, self);
-        self->lock = nullptr;
         return;
     }
     bool granted = false;
