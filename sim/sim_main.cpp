@@ -38,6 +38,7 @@ struct Options {
     std::string speed = "1";
     bool paused = false;
     std::string schedule = "serial";
+    int cpu = -1;
     int port = 8080;
     bool noServer = false;
     std::string trace;
@@ -84,6 +85,10 @@ Options parseOptions(int argc, char** argv) {
                    "serial: what is due at one instant runs one thread at a time, so runs "
                    "repeat exactly (default); parallel: side by side, for the race detector")
         ->check(CLI::IsMember({"serial", "parallel"}));
+    app.add_option("--cpu", o.cpu,
+                   "Serial schedule: the firmware's threads and the models share this CPU "
+                   "(default: the one printer-sim starts on)")
+        ->check(CLI::Range(0, 1023));
     auto* port = app.add_option("--port", o.port,
                                 "Port of the control server on 127.0.0.1, 0 for a free one "
                                 "(default 8080)")
@@ -306,6 +311,7 @@ void platformStart(int argc, char** argv) {
     clockSettings.paused = o.paused;
     clockSettings.schedule =
         o.schedule == "parallel" ? sim::Schedule::Parallel : sim::Schedule::Serial;
+    clockSettings.cpu = o.cpu;
     sim::clock().configure(clockSettings);
     sim::clock().joinCallingThread("main");
 

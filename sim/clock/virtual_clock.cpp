@@ -1,8 +1,12 @@
 #include "virtual_clock.h"
 
+#include <linux/futex.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -38,6 +42,28 @@ std::atomic<int64_t> g_now{VirtualClock::kStartUs};
 // the clock that is checking.
 thread_local bool t_probing = false;
 
+// A party's gate: 0 shut, 1 open, 2 shut with its party asleep in the
+// kernel. A plain futex, without the spinning and yielding of
+// std::atomic::wait: on two cores a hand-over always finds the other party
+// asleep, and every yield is one more trip into the kernel.
+constexpr int kShut = 0, kOpen = 1, kAsleep = 2;
+
+void waitAtGate(std::atomic<int>& gate) {
+    int seen = kShut;
+    if (!gate.compare_exchange_strong(seen, kAsleep, std::memory_order_acquire)) return;
+    while (gate.load(std::memory_order_acquire) != kOpen) {
+        syscall(SYS_futex, reinterpret_cast<int*>(&gate), FUTEX_WAIT_PRIVATE, kAsleep, nullptr,
+                nullptr, 0);
+    }
+}
+
+void openGate(std::atomic<int>& gate) {
+    if (gate.exchange(kOpen, std::memory_order_release) == kAsleep) {
+        syscall(SYS_futex, reinterpret_cast<int*>(&gate), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr,
+                0);
+    }
+}
+
 }  // namespace
 
 struct Party {
@@ -51,9 +77,9 @@ struct Party {
     int result = 0;
     const void* lock = nullptr;      // Blocked on this lock
     const Party* joining = nullptr;  // Blocked until this party has left
-    // 1 once released: the party waits on this word alone, so that waking
-    // it needs neither a condition variable nor the clock's lock.
-    std::atomic<int> go{0};
+    // Open once released: the party waits at this gate alone, so that
+    // waking it needs neither a condition variable nor the clock's lock.
+    std::atomic<int> go{kShut};
 };
 
 namespace {
@@ -114,6 +140,8 @@ struct VirtualClock::State {
     }
     bool serial() const { return settings.schedule == Schedule::Serial; }
     void leave(Party* p);
+    void pinCallingParty();
+    int partyCpu = -1;
     void notifyOutside() {
         if (outsidersWaiting > 0) outsideCv.notify_all();
     }
@@ -133,8 +161,19 @@ void VirtualClock::State::release(Party* p, int result) {
     p->fds.clear();
     p->lock = nullptr;
     ++running;
-    p->go.store(1, std::memory_order_release);
-    p->go.notify_one();
+    openGate(p->go);
+}
+
+// With the lock held. Only an optimisation: where the CPU may not be used
+// the parties run wherever the kernel puts them.
+void VirtualClock::State::pinCallingParty() {
+    if (!serial()) return;
+    if (partyCpu < 0) partyCpu = settings.cpu >= 0 ? settings.cpu : sched_getcpu();
+    if (partyCpu < 0 || partyCpu >= CPU_SETSIZE) return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(partyCpu, &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
 }
 
 void VirtualClock::State::finishRun(bool reached) {
@@ -299,11 +338,11 @@ void VirtualClock::State::settle(std::unique_lock<std::mutex>& lk) {
 // clock's lock let go: the party that released it may still hold that lock
 // on its way to its own wait, and the two need not meet there.
 void VirtualClock::State::waitReleased(std::unique_lock<std::mutex>& lk, Party* self) {
-    self->go.store(0, std::memory_order_relaxed);
+    self->go.store(kShut, std::memory_order_relaxed);
     --running;
     settle(lk);
     lk.unlock();
-    self->go.wait(0, std::memory_order_acquire);
+    waitAtGate(self->go);
 }
 
 void VirtualClock::State::leave(Party* p) {
@@ -380,6 +419,7 @@ void VirtualClock::joinCallingThread(const char* name) {
     p->state = Party::State::Running;
     ++s_->running;
     s_->parties.push_back(p);
+    s_->pinCallingParty();
     t_party = p;
 }
 
@@ -405,7 +445,7 @@ int VirtualClock::startParty(pthread_t* thread, const char* name, void* (*body)(
         // Serially a new thread runs once its starter waits; side by side at once.
         if (!s_->serial()) {
             p->state = Party::State::Running;
-            p->go.store(1, std::memory_order_relaxed);
+            p->go.store(kOpen, std::memory_order_relaxed);
             ++s_->running;
         }
         s_->parties.push_back(p);
@@ -421,8 +461,9 @@ int VirtualClock::startParty(pthread_t* thread, const char* name, void* (*body)(
             {
                 std::lock_guard<std::mutex> lk(st->s->m);
                 self->thread = pthread_self();
+                st->s->pinCallingParty();
             }
-            self->go.wait(0, std::memory_order_acquire);
+            waitAtGate(self->go);
             void* result = st->body(st->arg);
             st->s->leave(self);
             t_party = nullptr;

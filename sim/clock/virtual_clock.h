@@ -34,6 +34,10 @@ struct ClockSettings {
     double speed = 0;     // at most this many times real time; 0: as fast as it goes
     bool paused = false;  // time moves only inside run()
     Schedule schedule = Schedule::Serial;
+    // Serially the parties share one CPU, so that a hand-over is a switch
+    // between two threads there rather than a wake of the other CPU: this
+    // one, or -1 for the one the first party starts on.
+    int cpu = -1;
 };
 
 // How a run() ended.

@@ -1,6 +1,7 @@
 // campaign: seeded sessions of the whole machine in printer-sim, each judged
 // by the invariants at every step; a failure is shrunk to a short session
 // and written with the command that replays it.
+#include <sched.h>
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <charconv>
@@ -224,11 +225,21 @@ int main(int argc, char** argv) {
             ++written;
         }
     };
+    // Each worker's printer-sim on a CPU of its own, where there are enough.
+    std::vector<int> cpus;
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+        for (int c = 0; c < CPU_SETSIZE; ++c) {
+            if (CPU_ISSET(c, &allowed)) cpus.push_back(c);
+        }
+    }
     std::vector<std::thread> workers;
     for (int w = 0; w < std::min<int>(opt.jobs, static_cast<int>(sessions.size())); ++w) {
-        workers.emplace_back([&] {
+        campaign::RunOptions run = opt.run;
+        if (opt.jobs > 1 && static_cast<size_t>(opt.jobs) <= cpus.size()) run.cpu = cpus[w];
+        workers.emplace_back([&, run] {
             for (size_t i; (i = next++) < sessions.size();) {
-                const campaign::Outcome o = campaign::runSession(sessions[i], opt.run);
+                const campaign::Outcome o = campaign::runSession(sessions[i], run);
                 const std::string text = judged(sessions[i], o, opt);
                 std::lock_guard<std::mutex> l(lock);
                 broken += o.held ? 0 : 1;

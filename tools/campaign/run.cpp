@@ -230,6 +230,7 @@ class SessionRun {
         po.timeoutSeconds = 300;
         po.args = {"--stick", stickDir(0).string()};
         if (s_.writeBack) po.args.push_back("--stick-write-back");
+        if (o_.cpu >= 0) po.args.insert(po.args.end(), {"--cpu", std::to_string(o_.cpu)});
         std::string error;
         if (!printer_.start(po, error)) {
             answering();

@@ -15,6 +15,7 @@ struct RunOptions {
     std::string workDir;     // sessions' scratch folders go here ("" for $TMPDIR)
     bool keep = false;       // leave the scratch folder
     bool verbose = false;    // each action and the state after it, on standard error
+    int cpu = -1;            // printer-sim's --cpu; -1: its own choice
 };
 
 struct Outcome {

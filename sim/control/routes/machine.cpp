@@ -78,17 +78,6 @@ void addMachineRoutes(Routes& routes) {
         clock().configure(c);
         reply(res, clockState());
     });
-    routes.post("/api/clock", [](const httplib::Request& req, httplib::Response& res) {
-        api::ClockChange change;
-        if (const std::string error = api::parseClock(req.body, change); !error.empty()) {
-            return badRequest(res, error);
-        }
-        ClockSettings c = clock().settings();
-        if (change.speed) c.speed = *change.speed;
-        if (change.paused) c.paused = *change.paused;
-        clock().configure(c);
-        reply(res, clockState());
-    });
     routes.post("/api/run", [](const httplib::Request& req, httplib::Response& res) {
         api::Run ask;
         if (const std::string error = api::parseRun(req.body, ask); !error.empty()) {
