@@ -120,4 +120,26 @@ TEST(CampaignProgram, RunsRepeatAndShardsAddUp) {
     fs::remove_all(dir);
 }
 
+// With --until-broken the lowest seed that breaks is the last one reported,
+// however many run at once: here every one breaks (no printer-sim starts).
+TEST(CampaignProgram, UntilBrokenStopsAtTheLowestSeedThatBreaks) {
+    const fs::path dir = fs::temp_directory_path() / ("campaign-until-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const fs::path report = dir / "report.jsonl";
+    const std::string command =
+        std::string(CAMPAIGN_PATH) +
+        " --seeds 11-16 --jobs 2 --until-broken --no-shrink --printer-sim /bin/false --report " +
+        report.string() + " --failures " + (dir / "failures").string() + " > /dev/null 2>&1";
+    const int status = system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::vector<json> lines;
+    std::ifstream in(report);
+    for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["seed"], 11);
+    EXPECT_EQ(lines[0]["outcome"], "broken");
+    fs::remove_all(dir);
+}
+
 }  // namespace
