@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
+#include "firmware/print/print.h"
 #include "tools/campaign/invariants.h"
 #include "tools/campaign/session.h"
 #include "tools/campaign/stick_files.h"
@@ -90,6 +92,83 @@ TEST(CampaignInvariants, AFileChangesOnlyByASaveOfThePreviewedFile) {
     EXPECT_TRUE(campaign::judgeFiles(expected, actual, true, true, "a.pvk4k", 0, "stick"));
 }
 
+TEST(CampaignInvariants, AFileBeyondTheLimitsIsToldFromItsBytes) {
+    auto with = [](json params, int layers = 3) {
+        campaign::FileSpec f;
+        f.name = "a.pvk4k";
+        f.layers = layers;
+        f.params = std::move(params);
+        return campaign::beyondLimits(campaign::fileBytes(f));
+    };
+    EXPECT_EQ(with(json::object()), "");
+    EXPECT_EQ(with({{"curing_time", 300000}, {"lift_distance1", 150}}), "");
+    EXPECT_EQ(with({{"stable_time", -1}, {"drop_speed", 5}}), "") << "the read raises them";
+    EXPECT_EQ(with({{"burnin_time", 300500}}).rfind("burnin_time", 0), 0u);
+    EXPECT_EQ(with({{"b_stable_time", 1e9}}).rfind("b_stable_time", 0), 0u);
+    EXPECT_EQ(with({{"ZThick", 0.6}}).rfind("ZThick", 0), 0u);
+    EXPECT_EQ(with({{"lift_speed2", 3e38}}).rfind("lift_speed2", 0), 0u);
+    // Each lift inside the travel, the two together and the layers beyond.
+    EXPECT_EQ(with({{"lift_distance1", 120}, {"lift_distance2", 69}}, 10), "");
+    EXPECT_EQ(with({{"lift_distance1", 120}, {"lift_distance2", 71}}, 1).rfind("highest lift", 0),
+              0u);
+    EXPECT_EQ(with({{"ZThick", 0.5}, {"lift_distance1", 150}, {"lift_distance2", 1}}, 78), "");
+    EXPECT_EQ(with({{"ZThick", 0.5}, {"lift_distance1", 150}, {"lift_distance2", 1}}, 80)
+                  .rfind("highest lift", 0),
+              0u);
+    EXPECT_EQ(campaign::beyondLimits("not a print file"), "");
+}
+
+TEST(CampaignInvariants, AJobBeyondTheLimitsNeverRunsAndARequestNeedsAJob) {
+    const json alive{{"start_ms", 1000}, {"end_ms", nullptr}, {"file", "a.pvk4k"}, {"layers", 0}};
+    const json ended{{"start_ms", 1000}, {"end_ms", 5000}, {"file", "a.pvk4k"}, {"layers", 0}};
+    const int refused = PRINT_DATA_ERROR, running = PRINT_RUNNING;
+    EXPECT_FALSE(campaign::judgeRefusedJob(alive, "ZThick 0.6", refused, {500, 6000}, 4000));
+    EXPECT_FALSE(campaign::judgeRefusedJob(ended, "ZThick 0.6", refused, {500, 6000}, 9000));
+    EXPECT_EQ(campaign::judgeRefusedJob(alive, "ZThick 0.6", running, {}, 4000)->invariant,
+              "beyond-limits-refused");
+    EXPECT_EQ(campaign::judgeRefusedJob(ended, "ZThick 0.6", refused, {4000}, 9000)->invariant,
+              "beyond-limits-refused");
+    json exposed = ended;
+    exposed["layers"] = 1;
+    EXPECT_TRUE(campaign::judgeRefusedJob(exposed, "ZThick 0.6", refused, {}, 9000));
+
+    EXPECT_FALSE(campaign::judgeRequestAnswer("cancel", 400, false, 0));
+    EXPECT_FALSE(campaign::judgeRequestAnswer("cancel", 200, true, 0));
+    EXPECT_EQ(campaign::judgeRequestAnswer("pause", 200, false, 0)->invariant, "request-needs-job");
+}
+
+// The generator reaches what the invariants above need: files beyond the
+// limits by their bottom layers' times and by their height, and a save
+// answered right after its stick was pulled or swapped.
+TEST(CampaignSession, SeedsMakeFilesBeyondTheLimitsAndSavesAcrossAStickChange) {
+    std::set<std::string> beyond;
+    int savesAcross = 0, sameNames = 0;
+    for (uint64_t seed = 1; seed <= 300; ++seed) {
+        const campaign::Session s = campaign::generateSession(seed);
+        for (const auto& stick : s.sticks) {
+            for (const auto& f : stick.files) {
+                const std::string why = campaign::beyondLimits(campaign::fileBytes(f));
+                beyond.insert(why.substr(0, why.find(' ')));
+            }
+        }
+        if (s.sticks.size() > 1) {
+            for (const auto& f : s.sticks[1].files) {
+                for (const auto& g : s.sticks[0].files) sameNames += f.name == g.name ? 1 : 0;
+            }
+        }
+        for (size_t i = 1; i < s.actions.size(); ++i) {
+            const auto& a = s.actions[i - 1];
+            savesAcross += s.actions[i].args.value("button", "") == "save: answer" &&
+                           (a.kind == "swap" || a.kind == "insert") && a.then_ms < 1000;
+        }
+    }
+    for (const char* field : {"burnin_time", "b_stable_time", "curing_time", "highest"}) {
+        EXPECT_EQ(beyond.count(field), 1u) << field;
+    }
+    EXPECT_GT(savesAcross, 0);
+    EXPECT_GT(sameNames, 0);
+}
+
 // The campaign as a program: the same seeds give the same lines, however
 // they are split.
 std::vector<json> reportOf(const std::string& args, const fs::path& dir) {
@@ -117,6 +196,28 @@ TEST(CampaignProgram, RunsRepeatAndShardsAddUp) {
     std::vector<json> shards = reportOf("--seeds 11-14 --shard 1/2", dir);
     for (const json& l : reportOf("--seeds 11-14 --shard 2/2", dir)) shards.push_back(l);
     EXPECT_EQ(shards, whole);
+    fs::remove_all(dir);
+}
+
+// With --until-broken the lowest seed that breaks is the last one reported,
+// however many run at once: here every one breaks (no printer-sim starts).
+TEST(CampaignProgram, UntilBrokenStopsAtTheLowestSeedThatBreaks) {
+    const fs::path dir = fs::temp_directory_path() / ("campaign-until-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const fs::path report = dir / "report.jsonl";
+    const std::string command =
+        std::string(CAMPAIGN_PATH) +
+        " --seeds 11-16 --jobs 2 --until-broken --no-shrink --printer-sim /bin/false --report " +
+        report.string() + " --failures " + (dir / "failures").string() + " > /dev/null 2>&1";
+    const int status = system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::vector<json> lines;
+    std::ifstream in(report);
+    for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["seed"], 11);
+    EXPECT_EQ(lines[0]["outcome"], "broken");
     fs::remove_all(dir);
 }
 

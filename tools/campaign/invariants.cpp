@@ -6,9 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
+#include "firmware/print/print.h"
 #include "firmware/print/print_file.h"
 #include "firmware/print/safety_envelope.h"
+#include "firmware/ui/parameter_table.h"
 #include "firmware/ui/picture_records.h"
 #include "firmware/ui/ui.h"
 
@@ -124,6 +127,84 @@ std::optional<Broken> judgeJobStart(const json& job) {
             job["start_ms"]};
     }
     return std::nullopt;
+}
+
+std::string beyondLimits(const std::string& file) {
+    if (file.size() < PRINT_HEADER_SIZE ||
+        std::memcmp(file.data(), PRINT_FILE_MAGIC, PRINT_FILE_MAGIC_SIZE) != 0) {
+        return "";
+    }
+    PrintParameter p;
+    std::memcpy(&p, file.data() + PRINT_FILE_MAGIC_SIZE, sizeof p);
+    recomputeBottomLayers(p);
+    applyReadAdjustments(p);
+    const auto named = [](const char* field, double v) {
+        char text[96];
+        snprintf(text, sizeof text, "%s %.6g", field, v);
+        return std::string(text);
+    };
+    const double z = p.ZThick;
+    if (!std::isfinite(z) || z < kLayerMinMm - 1e-6 || z > kLayerMaxMm + 1e-4) {
+        return named("ZThick", z);
+    }
+    if (p.layer_count < 0 || p.layer_count > kLayersMax) return named("layer_count", p.layer_count);
+    const std::pair<const char*, float> times[] = {{"curing_time", p.curing_time},
+                                                   {"burnin_time", p.burnin_time},
+                                                   {"stable_time", p.stable_time},
+                                                   {"b_stable_time", p.b_stable_time}};
+    for (const auto& [field, ms] : times) {
+        if (!std::isfinite(ms) || ms < -1e-3 || ms > kLightLimitMs + 1) return named(field, ms);
+    }
+    const std::pair<const char*, float> lifts[] = {{"lift_distance1", p.lift_distance1},
+                                                   {"lift_distance2", p.lift_distance2}};
+    for (const auto& [field, mm] : lifts) {
+        if (!std::isfinite(mm) || mm < -1e-6 || mm > kZTravelMm + 1e-3) return named(field, mm);
+    }
+    const std::pair<const char*, float> feeds[] = {{"lift_speed1", p.lift_speed1},
+                                                   {"lift_speed2", p.lift_speed2},
+                                                   {"drop_speed", p.drop_speed}};
+    for (const auto& [field, feed] : feeds) {
+        if (!std::isfinite(feed) || feed < kFeedMin - 1e-3 || feed > kFeedMax + 1e-3) {
+            return named(field, feed);
+        }
+    }
+    // The highest lift: each layer nets its thickness, the last adds both
+    // lifts. A motion line rounds each move to six decimals and a float sum
+    // of a long lift and a layer to a few micrometres: a margin for both.
+    const double n = p.layer_count;
+    const double top = n == 0 ? 0 : n * z + p.lift_distance1 + p.lift_distance2;
+    if (top > kZTravelMm + 0.01 + n * 3e-5) return named("highest lift", top);
+    return "";
+}
+
+std::optional<Broken> judgeRefusedJob(const json& job, const std::string& beyond, int printStatus,
+                                      const std::vector<double>& lightOns, double now_ms) {
+    const double from = job["start_ms"];
+    const bool open = job["end_ms"].is_null();
+    const double to = open ? now_ms : job["end_ms"].get<double>();
+    const std::string what = "a job from " + job["file"].get<std::string>() + " (" + beyond +
+                             ", beyond the machine's limits) ";
+    for (const double on : lightOns) {
+        if (on >= from && on <= to) {
+            return Broken{"beyond-limits-refused", what + fmt("lit the light at %.0f ms", on), on};
+        }
+    }
+    // Running or pausing: states only a job past its header check reaches.
+    if (open && printStatus >= PRINT_RUNNING && printStatus <= PRINT_PAUSING) {
+        return Broken{"beyond-limits-refused", what + "is running", now_ms};
+    }
+    if (!open && job["layers"].get<int>() > 0) {
+        return Broken{"beyond-limits-refused",
+                      what + fmt("exposed %.0f layers", job["layers"].get<double>()), to};
+    }
+    return std::nullopt;
+}
+
+std::optional<Broken> judgeRequestAnswer(const std::string& request, int status, bool jobAlive,
+                                         double now_ms) {
+    if (jobAlive || status != 200) return std::nullopt;
+    return Broken{"request-needs-job",
+                  "the print hook took a " + request + " request with no job alive", now_ms};
 }
 
 std::optional<Broken> judgeZ(const json& board, const FaultTimes& link, double now_ms) {

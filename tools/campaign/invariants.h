@@ -33,6 +33,10 @@ constexpr double kHotLightOffMs = 1300;
 constexpr double kWindowWithinMs = 1000;  // a tap on a button that leads on, to the window
 constexpr double kZTravelMm = 190;
 constexpr int kStartHotC = 55;
+// The rest of the machine's limits a print file's values are held to.
+constexpr double kLayerMinMm = 0.001, kLayerMaxMm = 0.5;
+constexpr double kFeedMin = 10, kFeedMax = 1000;  // mm/min
+constexpr int kLayersMax = 65535;
 
 // Intervals of firmware time during which a fault of the link (silent,
 // noisy, slow) was on.
@@ -65,6 +69,22 @@ std::optional<Broken> judgeLightSpan(const json& span, double now_ms, const Faul
 
 // A job starts only on a reading of 55 °C or below from a working sensor.
 std::optional<Broken> judgeJobStart(const json& job);
+
+// The first value of a print file (its bytes) beyond the machine's limits
+// as a job would run it (after the raises every read makes), with the
+// field's name; "" when every value is inside or too near a limit to tell
+// from the rounding of the motion lines.
+std::string beyondLimits(const std::string& file);
+
+// A job from a file beyond the limits must be refused before it runs: it
+// neither reaches the running state nor lights the light. `lightOns` are the
+// starts of the job's light spans seen so far.
+std::optional<Broken> judgeRefusedJob(const json& job, const std::string& beyond, int printStatus,
+                                      const std::vector<double>& lightOns, double now_ms);
+
+// The print hook takes a request only while a job is alive to take it.
+std::optional<Broken> judgeRequestAnswer(const std::string& request, int status, bool jobAlive,
+                                         double now_ms);
 
 // The Z the board was sent stays inside the travel once the height is known;
 // judged while no link fault has been on (a line resent after 10 s without

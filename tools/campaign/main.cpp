@@ -87,6 +87,7 @@ struct Options {
     std::string show;
     std::string replay;
     bool noShrink = false;
+    bool untilBroken = false;
     int shrinkBudget = 150;
     std::string failures = "campaign-failures";
     campaign::RunOptions run;
@@ -136,6 +137,8 @@ int main(int argc, char** argv) {
     app.add_option("--show", opt.show, "Print the session a seed makes, as JSON");
     app.add_option("--replay", opt.replay, "Run the session in this JSON file");
     app.add_flag("--no-shrink", opt.noShrink, "Keep a failing session as it is");
+    app.add_flag("--until-broken", opt.untilBroken,
+                 "Stop at the lowest seed that breaks: seeds above it are not run or reported");
     app.add_option("--shrink-runs", opt.shrinkBudget, "Runs a shrink may take (default 150)")
         ->check(CLI::Range(0, 100000));
     app.add_option("--failures", opt.failures,
@@ -152,6 +155,7 @@ int main(int argc, char** argv) {
         "Examples:\n"
         "  campaign --seeds 1-500 --jobs 2 --report report.jsonl\n"
         "  campaign --seeds 1-10000 --shard 3/8     # the third of eight slices\n"
+        "  campaign --seeds 1-300 --until-broken    # the lowest seed that breaks, if any\n"
         "  campaign --show 17\n"
         "  campaign --replay campaign-failures/seed-17.json");
     try {
@@ -215,12 +219,23 @@ int main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
     std::mutex lock;
     std::map<size_t, std::pair<json, std::string>> done;
-    size_t written = 0, broken = 0;
+    size_t written = 0, broken = 0, reported = 0;
     std::atomic<size_t> next{0};
+    // With --until-broken, the lowest session that broke so far: sessions
+    // above it are not started, and those already running are dropped, so
+    // the outcome is the same however the sessions were spread.
+    std::atomic<size_t> stopAt{sessions.size()};
+    const auto beyondStop = [&](size_t i) { return opt.untilBroken && i > stopAt.load(); };
     auto flush = [&] {
         for (auto it = done.find(written); it != done.end(); it = done.find(written)) {
-            if (report.is_open()) report << it->second.first.dump() << "\n" << std::flush;
-            std::cout << it->second.second << std::flush;
+            // Every session below this one has ended: whether one of them
+            // broke is known for good.
+            if (!beyondStop(written)) {
+                if (report.is_open()) report << it->second.first.dump() << "\n" << std::flush;
+                std::cout << it->second.second << std::flush;
+                ++reported;
+                broken += it->second.first["outcome"] == "broken" ? 1 : 0;
+            }
             done.erase(it);
             ++written;
         }
@@ -238,11 +253,15 @@ int main(int argc, char** argv) {
         campaign::RunOptions run = opt.run;
         if (opt.jobs > 1 && static_cast<size_t>(opt.jobs) <= cpus.size()) run.cpu = cpus[w];
         workers.emplace_back([&, run] {
-            for (size_t i; (i = next++) < sessions.size();) {
+            for (size_t i; (i = next++) < sessions.size() && !beyondStop(i);) {
                 const campaign::Outcome o = campaign::runSession(sessions[i], run);
-                const std::string text = judged(sessions[i], o, opt);
+                if (!o.held && opt.untilBroken) {
+                    for (size_t at = stopAt.load();
+                         i < at && !stopAt.compare_exchange_weak(at, i);) {
+                    }
+                }
+                const std::string text = beyondStop(i) ? "" : judged(sessions[i], o, opt);
                 std::lock_guard<std::mutex> l(lock);
-                broken += o.held ? 0 : 1;
                 done[i] = {reportLine(sessions[i], o), text};
                 flush();
             }
@@ -251,7 +270,7 @@ int main(int argc, char** argv) {
     for (std::thread& t : workers) t.join();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    fprintf(stderr, "campaign: %zu sessions, %zu held, %zu broke (%.1f s)\n", sessions.size(),
-            sessions.size() - broken, broken, seconds);
+    fprintf(stderr, "campaign: %zu sessions, %zu held, %zu broke (%.1f s)\n", reported,
+            reported - broken, broken, seconds);
     return broken == 0 ? 0 : 1;
 }

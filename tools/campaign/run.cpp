@@ -298,8 +298,11 @@ class SessionRun {
         } else if (k == "print") {
             printer_.post("/api/print", json{{"file", g.value("file", std::string())}});
         } else if (k == "request") {
-            printer_.post("/api/print/request",
-                          json{{"request", g.value("request", std::string("pause"))}});
+            // Time stands still between two runs: whether a job is alive is
+            // what the last look at the jobs saw.
+            const std::string request = g.value("request", std::string("pause"));
+            const int status = printer_.post("/api/print/request", json{{"request", request}});
+            if (printer_.ok()) breaks(judgeRequestAnswer(request, status, jobAlive_, now_));
         } else if (k == "edit") {
             const size_t i = std::min<size_t>(g.value("stick", 0), s_.sticks.size() - 1);
             // A person edits a stick that is out of the printer, once the
@@ -371,9 +374,11 @@ class SessionRun {
                 "the main loop made no pass from " + std::to_string(lastPassAt_) + " ms on", now_});
         }
         // A link fault holds the main loop in an exchange for up to the
-        // resend time after it is lifted.
+        // resend time after it is lifted. A stick pulled or inserted is
+        // seen (and mounted, its list read) on the loop's next stick step:
+        // a tap meanwhile may be missed or find the file button grey.
         if (pendingWindow_ >= 0 && a.then_ms >= kWindowWithinMs &&
-            !link_.anyDuring(before - kResendMs, now_) &&
+            !link_.anyDuring(before - kResendMs, now_) && stickEventAt_ < before - kStickSettleMs &&
             state_["current_window_ID"] != pendingWindow_ && state_["is_printing_true"] == 0) {
             return breaks(Broken{"window-reached",
                                  "a tap on " + a.args.value("button", std::string("a button")) +
@@ -419,6 +424,7 @@ class SessionRun {
         uint64_t next = l["next"];
         for (const json& span : l["spans"]) {
             if (!span["off_ms"].is_null()) ++out_.lightSpans;
+            if (span["job"] == true) jobLightOns_[span["seq"]] = span["on_ms"];
             breaks(judgeLightSpan(span, now_, link_, readings_));
             if (span["off_ms"].is_null())
                 next = std::min<uint64_t>(next, span["seq"]);  // judged again
@@ -429,6 +435,7 @@ class SessionRun {
     void readJobs() {
         const json jobs = printer_.get("/api/jobs")["jobs"];
         if (!answering()) return;
+        jobAlive_ = !jobs.empty() && jobs.back()["end_ms"].is_null();
         for (const json& j : jobs) {
             const size_t n = j["n"];
             if (n >= jobsSeen_) {
@@ -436,12 +443,37 @@ class SessionRun {
                 breaks(judgeJobStart(j));
                 jobsSeen_ = n + 1;
                 jobIntensity_ = printer_.get("/api/board").value("stored_intensity", 250);
+                beyond_ = j["material_test"] == true ? "" : fileBeyondLimits(j["file"]);
+            }
+            if (!beyond_.empty() && n + 1 == jobsSeen_) {
+                std::vector<double> ons;
+                for (const auto& [seq, on] : jobLightOns_) ons.push_back(on);
+                breaks(judgeRefusedJob(j, beyond_, state_.value("print_status", 0), ons, now_));
             }
             if (!j["end_ms"].is_null() && n >= jobsEnded_) {
                 jobsEnded_ = n + 1;
                 judgeEndedJob(j);
             }
         }
+    }
+
+    // What is beyond the limits in the file a job was started from, as the
+    // sticks hold it now: "" unless it is so on every stick with a file of
+    // that name (a job may start from a mount the firmware has not yet let
+    // go of after a swap).
+    std::string fileBeyondLimits(const std::string& name) const {
+        std::string beyond;
+        for (size_t i = 0; i < s_.sticks.size(); ++i) {
+            for (const FileSpec& f : s_.sticks[i].files) {
+                if (f.name != name) continue;
+                const auto it = expected_[i].find(diskName(f));
+                if (it == expected_[i].end()) continue;
+                const std::string why = beyondLimits(it->second);
+                if (why.empty()) return "";
+                beyond = why;
+            }
+        }
+        return beyond;
     }
 
     // What a job that has ended left on the platform.
@@ -588,11 +620,15 @@ class SessionRun {
     size_t jobsSeen_ = 0, jobsEnded_ = 0;
     int jobIntensity_ = 250;
     bool saved_ = false;
+    bool jobAlive_ = false;
+    std::string beyond_;                      // of the latest job's file
+    std::map<uint64_t, double> jobLightOns_;  // a job's light spans by their number
     bool edited_ = false;
     double lastPassAt_ = 0;
     static constexpr double kLoopStallMs = 60000;
     static constexpr int kTapMs = 300;
     static constexpr double kResendMs = 12000;
+    static constexpr double kStickSettleMs = 3000;
     std::vector<std::map<std::string, std::string>> initial_, expected_;
     std::map<size_t, std::string> volumes_;
 };

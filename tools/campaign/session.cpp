@@ -39,7 +39,18 @@ double round3(double v) {
     return std::round(v * 1000) / 1000;
 }
 
-json params(Rng& r) {
+// How far beyond a limit: from a hair to as far again, each order of
+// magnitude as likely, so that a check loosened by any amount lets some
+// file through.
+double beyondBy(Rng& r, double limit) {
+    static const std::vector<double> kScales{1e-3, 3e-3, 1e-2, 3e-2, 0.1, 0.3, 1};
+    return limit * r.pick(kScales) * r.real(1, 3);
+}
+
+// The parameter block; `tall` is set when the file's height (its layers
+// times ZThick and the lifts) is to pass the Z travel.
+json params(Rng& r, bool& tall) {
+    tall = false;
     json p;
     p["ZThick"] = round3(r.pick(std::vector<double>{0.02, 0.03, 0.05, 0.05, 0.05, 0.1}));
     p["curing_time"] = r.range(2, 16) * 500;
@@ -65,18 +76,46 @@ json params(Rng& r) {
             case 4: p["drop_speed"] = 1000; break;
             default: p["lift_distance1"] = 150; break;
         }
-    } else if (u < 0.15) {
-        // Beyond them: the printer must refuse the file.
-        switch (r.below(6)) {
+    } else if (u < 0.18) {
+        // Beyond them: the printer must refuse the file (the last two the
+        // read raises inside: a drop speed under the slowest feed, a
+        // negative wait).
+        switch (r.below(10)) {
             case 0: p["ZThick"] = 0.6; break;
             case 1: p["curing_time"] = 1e9; break;
             case 2: p["lift_distance1"] = 1000; break;
             case 3: p["lift_speed2"] = 3e38; break;
-            case 4: p["drop_speed"] = 5; break;
+            case 4:
+            case 5: {  // a wait or an exposure, of the bottom layers too
+                static const std::vector<std::string> kTimes{"curing_time", "burnin_time",
+                                                             "stable_time", "b_stable_time"};
+                p[r.pick(kTimes)] = std::round(300000 + beyondBy(r, 300000));
+                break;
+            }
+            case 6: {  // two lifts each inside the travel, together beyond it
+                const double lift1 = r.range(100, 185);
+                p["lift_distance1"] = lift1;
+                p["lift_distance2"] =
+                    std::min(190.0, round3(190 - lift1 + 0.001 + beyondBy(r, 100)));
+                break;
+            }
+            case 7:  // layers that climb past the travel
+                p["ZThick"] = 0.5;
+                p["lift_distance1"] = 150;
+                tall = true;
+                break;
+            case 8: p["drop_speed"] = 5; break;
             default: p["stable_time"] = -1; break;
         }
     }
     return p;
+}
+
+bool longWait(const json& p) {
+    for (const char* k : {"curing_time", "burnin_time", "stable_time", "b_stable_time"}) {
+        if (p[k].get<double>() >= 300000) return true;
+    }
+    return false;
 }
 
 FileSpec file(Rng& r, int n) {
@@ -102,8 +141,15 @@ FileSpec file(Rng& r, int n) {
     f.h = r.range(2, 60);
     f.x = r.range(0, 270 - f.w);
     f.y = r.range(0, 480 - f.h);
-    f.params = params(r);
-    if (f.params["curing_time"].get<double>() >= 300000) f.layers = std::min(f.layers, 2);
+    bool tall = false;
+    f.params = params(r, tall);
+    if (longWait(f.params)) f.layers = std::min(f.layers, 2);
+    if (tall) {
+        // Past the travel by the last layer's lifts.
+        const double top = 190 + beyondBy(r, 30);
+        const double lifts = 150 + f.params["lift_distance2"].get<double>();
+        f.layers = static_cast<int>(std::ceil((top - lifts) / 0.5));
+    }
     if (r.chance(0.1)) {
         for (int i = r.range(1, 3); i > 0; --i) {
             f.spoil.emplace_back(static_cast<uint32_t>(r.below(r.chance(0.5) ? 180 : 1u << 24)),
@@ -125,12 +171,37 @@ Action tapAt(int x, int y, const char* name, int64_t then_ms) {
 }
 
 // Presses a person makes in a row to get somewhere.
-void tapSequence(Rng& r, std::vector<Action>& out) {
+void tapSequence(Rng& r, std::vector<Action>& out, const std::vector<StickSpec>& sticks) {
     auto gap = [&] { return static_cast<int64_t>(r.range(4, 12) * 100); };
     const PicRecord* rows[] = {&pic_filepagebuttonchoosefile1, &pic_filepagebuttonchoosefile2,
                                &pic_filepagebuttonchoosefile3, &pic_filepagebuttonchoosefile4,
                                &pic_filepagebuttonchoosefile5};
-    switch (r.below(6)) {
+    switch (r.below(7)) {
+        case 6: {
+            // An edit saved across a stick change: the preview, an edit,
+            // the save's question; then the stick pulled or swapped (for one
+            // that may hold a file of the same name) and the answer given
+            // before the main loop's next look at the stick, about a second.
+            out.push_back(tap(pic_homepagebuttonfile, "home: files", gap()));
+            const size_t files = sticks[0].files.size();
+            const PicRecord& row = *rows[r.below(std::clamp<size_t>(files, 1, 5))];
+            out.push_back(tap(row, "file: row", gap()));
+            out.push_back(tap(row, "file: row", gap()));
+            out.push_back(tapAt(300, 20, "preview: more", gap()));
+            out.push_back(tapAt(75, 78, "more: curing time", gap()));
+            out.push_back(tap(pic_parameterbuttonbigup, "edit: up", gap()));
+            out.push_back(tap(pic_parameterbuttonok, "edit: ok", gap()));
+            out.push_back(tapAt(257, 225, "more: option", gap()));
+            const int other = static_cast<int>(r.below(sticks.size()));
+            if (r.chance(0.5)) {
+                out.push_back(Action{"swap", {{"stick", other}}, r.range(1, 6) * 100});
+            } else {
+                out.push_back(Action{"pull", json::object(), r.range(1, 3) * 100});
+                out.push_back(Action{"insert", {{"stick", other}}, r.range(1, 3) * 100});
+            }
+            out.push_back(tap(pic_parametersaveyes, "save: answer", gap()));
+            break;
+        }
         case 0: {  // a file's preview, perhaps started
             out.push_back(tap(pic_homepagebuttonfile, "home: files", gap()));
             const PicRecord& row = *rows[r.below(5)];
@@ -242,6 +313,12 @@ Session generateSession(uint64_t seed) {
         StickSpec stick;
         stick.folder = i == 0 || r.chance(0.8);
         for (int k = r.range(1, 5); k > 0; --k) stick.files.push_back(file(r, ++n));
+        // A file of the same name as one on the first stick, other bytes.
+        if (i > 0 && r.chance(0.5)) {
+            const FileSpec& same = r.pick(s.sticks[0].files);
+            stick.files[0].name = same.name;
+            stick.files[0].gbk = same.gbk;
+        }
         s.sticks.push_back(std::move(stick));
     }
     const int64_t budget = r.range(120, 900) * 1000;
@@ -254,7 +331,7 @@ Session generateSession(uint64_t seed) {
         const std::string& kind = groups()[g];
         std::vector<Action>& out = s.actions;
         if (kind == "tap") {
-            tapSequence(r, out);
+            tapSequence(r, out, s.sticks);
         } else if (kind == "touch") {
             out.push_back(
                 Action{"touch",
