@@ -94,7 +94,7 @@ TEST(CampaignInvariants, AFileChangesOnlyByASaveOfThePreviewedFile) {
 
 TEST(CampaignInvariants, AFileBeyondTheLimitsIsToldFromItsBytes) {
     auto with = [](json params, int layers = 3) {
-        campaign::FileSpec f;
+        campaign::FilePlan f;
         f.name = "a.pvk4k";
         f.layers = layers;
         f.params = std::move(params);

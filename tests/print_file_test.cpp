@@ -171,28 +171,6 @@ TEST_F(PrintFileTest, RefusalsCloseTheFileAndReturnToTheSettingsFolder) {
     EXPECT_TRUE(inSettingsFolder());
 }
 
-// The floats the printer uses as read, in file order (bottom_layers is
-// recomputed on every read).
-struct FloatField {
-    const char* name;
-    float PrintParameter::*member;
-};
-constexpr FloatField kReadFloats[] = {
-    {"buffer_width", &PrintParameter::buffer_width},
-    {"buffer_height", &PrintParameter::buffer_height},
-    {"ZThick", &PrintParameter::ZThick},
-    {"curing_time", &PrintParameter::curing_time},
-    {"burnin_time", &PrintParameter::burnin_time},
-    {"stable_time", &PrintParameter::stable_time},
-    {"b_stable_time", &PrintParameter::b_stable_time},
-    {"burnin_range", &PrintParameter::burnin_range},
-    {"lift_distance1", &PrintParameter::lift_distance1},
-    {"lift_distance2", &PrintParameter::lift_distance2},
-    {"lift_speed2", &PrintParameter::lift_speed2},
-    {"drop_speed", &PrintParameter::drop_speed},
-    {"lift_speed1", &PrintParameter::lift_speed1},
-};
-
 // A float of the given kind with the bits of `payload` in its mantissa.
 float nonFinite(int kind, uint32_t payload) {
     // 0 NaN, 1 NaN with the sign bit, 2 infinity, 3 minus infinity.
@@ -222,7 +200,7 @@ std::pair<int, std::string> readHead(const std::string& bytes, PrintParameter& b
 
 TEST_F(PrintFileTest, ARefusedBlockNamesTheFieldInTheLog) {
     // Every float NaN, +inf, -inf: the preview's log line names it and its value.
-    for (const FloatField& field : kReadFloats) {
+    for (const PrintFloatField& field : kPrintFloats) {
         for (int kind = 0; kind < 4; ++kind) {
             SCOPED_TRACE(refusedAsNotFinite(field.name, kind));
             PrintFileBuilder f;
@@ -264,10 +242,10 @@ TEST(PrintFileHead, TheFirstNonFiniteFloatIsNamedWhateverItsBits) {
     for (int round = 0; round < 3000; ++round) {
         PrintFileBuilder f;
         int first = -1, firstKind = 0;
-        for (size_t i = 0; i < std::size(kReadFloats); ++i) {
+        for (size_t i = 0; i < std::size(kPrintFloats); ++i) {
             if (rng() % 6 != 0) continue;
             const int kind = static_cast<int>(rng() % 4);
-            f.p.*kReadFloats[i].member = nonFinite(kind, static_cast<uint32_t>(rng()));
+            f.p.*kPrintFloats[i].member = nonFinite(kind, static_cast<uint32_t>(rng()));
             if (first < 0) first = static_cast<int>(i), firstKind = kind;
         }
         SCOPED_TRACE(round);
@@ -277,7 +255,7 @@ TEST(PrintFileHead, TheFirstNonFiniteFloatIsNamedWhateverItsBits) {
             EXPECT_EQ(result, PRINT_FILE_OK) << message;
             continue;
         }
-        const FloatField& field = kReadFloats[first];
+        const PrintFloatField& field = kPrintFloats[first];
         ASSERT_EQ(result, PRINT_FILE_REFUSED);
         ASSERT_EQ(message, refusedAsNotFinite(field.name, firstKind));
         // Only that field bad: where the envelope judges it, it says the same.

@@ -87,29 +87,6 @@ void rememberPreviewedFile(const char* name, const struct stat& st, uint32_t sti
     id.valid = true;
 }
 
-struct ReadFloat {
-    const char* name;
-    float PrintParameter::*member;
-};
-// The floats the printer uses as read, in file order; bottom_layers is
-// recomputed on every read.
-constexpr ReadFloat kReadFloats[] = {
-    {"buffer_width", &PrintParameter::buffer_width},
-    {"buffer_height", &PrintParameter::buffer_height},
-    {"ZThick", &PrintParameter::ZThick},
-    {"curing_time", &PrintParameter::curing_time},
-    {"burnin_time", &PrintParameter::burnin_time},
-    {"stable_time", &PrintParameter::stable_time},
-    {"b_stable_time", &PrintParameter::b_stable_time},
-    {"burnin_range", &PrintParameter::burnin_range},
-    {"lift_distance1", &PrintParameter::lift_distance1},
-    {"lift_distance2", &PrintParameter::lift_distance2},
-    {"lift_speed2", &PrintParameter::lift_speed2},
-    {"drop_speed", &PrintParameter::drop_speed},
-    {"lift_speed1", &PrintParameter::lift_speed1},
-};
-constexpr size_t kReadFloatCount = sizeof kReadFloats / sizeof kReadFloats[0];
-
 // nan, -nan, inf, -inf.
 size_t notFiniteKind(float v) {
     if (std::isnan(v)) return std::signbit(v) ? 1 : 0;
@@ -121,14 +98,14 @@ size_t notFiniteKind(float v) {
 // refuse files at the same moment, so no call may overwrite another's text.
 const char* notFiniteRefusal(size_t i, float value) {
     struct Texts {
-        char text[kReadFloatCount][4][80];
+        char text[kPrintFloatCount][4][80];
     };
     static const Texts texts = [] {
         Texts t{};
         const float kinds[4] = {NAN, std::copysign(NAN, -1.0f), INFINITY, -INFINITY};
-        for (size_t f = 0; f < kReadFloatCount; ++f) {
+        for (size_t f = 0; f < kPrintFloatCount; ++f) {
             for (size_t k = 0; k < 4; ++k) {
-                formatNotFinite(t.text[f][k], sizeof t.text[f][k], kReadFloats[f].name, kinds[k]);
+                formatNotFinite(t.text[f][k], sizeof t.text[f][k], kPrintFloats[f].name, kinds[k]);
             }
         }
         return t;
@@ -174,8 +151,8 @@ const char* printBlockRefusal(const PrintParameter& block) {
         return "print file refused: thumb_width x thumb_height is more than the preview's 18000 "
                "pixels";
     }
-    for (size_t i = 0; i < kReadFloatCount; ++i) {
-        const float v = block.*kReadFloats[i].member;
+    for (size_t i = 0; i < kPrintFloatCount; ++i) {
+        const float v = block.*kPrintFloats[i].member;
         if (!std::isfinite(v)) return notFiniteRefusal(i, v);
     }
     if (block.ZThick == 0.0f) return "printparameter.ZThick  = 0.0";

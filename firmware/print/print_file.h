@@ -48,6 +48,29 @@ struct PrintParameter {
     int32_t thumb_height;
 };
 
+// The floats the printer uses as read, by name, in file order; bottom_layers
+// is recomputed on every read.
+struct PrintFloatField {
+    const char* name;
+    float PrintParameter::*member;
+};
+inline constexpr PrintFloatField kPrintFloats[] = {
+    {"buffer_width", &PrintParameter::buffer_width},
+    {"buffer_height", &PrintParameter::buffer_height},
+    {"ZThick", &PrintParameter::ZThick},
+    {"curing_time", &PrintParameter::curing_time},
+    {"burnin_time", &PrintParameter::burnin_time},
+    {"stable_time", &PrintParameter::stable_time},
+    {"b_stable_time", &PrintParameter::b_stable_time},
+    {"burnin_range", &PrintParameter::burnin_range},
+    {"lift_distance1", &PrintParameter::lift_distance1},
+    {"lift_distance2", &PrintParameter::lift_distance2},
+    {"lift_speed2", &PrintParameter::lift_speed2},
+    {"drop_speed", &PrintParameter::drop_speed},
+    {"lift_speed1", &PrintParameter::lift_speed1},
+};
+inline constexpr size_t kPrintFloatCount = sizeof kPrintFloats / sizeof kPrintFloats[0];
+
 // File offset of a field.
 #define PRINT_FILE_OFFSET(field) (PRINT_FILE_MAGIC_SIZE + offsetof(PrintParameter, field))
 static_assert(sizeof(PrintParameter) == PRINT_PARAMETER_SIZE);

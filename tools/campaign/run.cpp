@@ -111,13 +111,13 @@ bool bondsEveryLayer(const std::string& file, int intensity) {
     return true;
 }
 
-// The longest a job of `spec` may take to end once cancelled: its longest
+// The longest a job of `plan` may take to end once cancelled: its longest
 // wait and exposure, its lifts and returns at their feeds, the homing.
-double cancelBoundMs(const FileSpec* spec) {
-    if (spec == nullptr) return 1800000;
+double cancelBoundMs(const FilePlan* plan) {
+    if (plan == nullptr) return 1800000;
     const auto num = [&](const char* k, double d) {
-        const auto it = spec->params.find(k);
-        return it != spec->params.end() && it->is_number() ? it->get<double>() : d;
+        const auto it = plan->params.find(k);
+        return it != plan->params.end() && it->is_number() ? it->get<double>() : d;
     };
     const double waits =
         std::min(300000.0, std::max({num("curing_time", 6000), num("burnin_time", 10000),
@@ -128,21 +128,6 @@ double cancelBoundMs(const FileSpec* spec) {
     const double moves = up / feed("lift_speed1", 120) + up / feed("lift_speed2", 300) +
                          up / feed("drop_speed", 300) + 190.0 / 300;
     return 2 * waits + moves * 60000 + 60000;
-}
-
-// A query value, percent-encoded (names may be Chinese or hold spaces).
-std::string queryValue(const std::string& v) {
-    std::string out;
-    for (const unsigned char c : v) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            char e[4];
-            snprintf(e, sizeof e, "%%%02X", c);
-            out += e;
-        }
-    }
-    return out;
 }
 
 uint64_t fnv(uint64_t h, const std::string& s) {
@@ -241,9 +226,9 @@ class SessionRun {
         answering();
     }
 
-    const FileSpec* specNamed(const std::string& utf8) const {
+    const FilePlan* planNamed(const std::string& utf8) const {
         for (const StickSpec& st : s_.sticks) {
-            for (const FileSpec& f : st.files) {
+            for (const FilePlan& f : st.files) {
                 if (f.name == utf8) return &f;
             }
         }
@@ -464,7 +449,7 @@ class SessionRun {
     std::string fileBeyondLimits(const std::string& name) const {
         std::string beyond;
         for (size_t i = 0; i < s_.sticks.size(); ++i) {
-            for (const FileSpec& f : s_.sticks[i].files) {
+            for (const FilePlan& f : s_.sticks[i].files) {
                 if (f.name != name) continue;
                 const auto it = expected_[i].find(diskName(f));
                 if (it == expected_[i].end()) continue;
@@ -502,15 +487,15 @@ class SessionRun {
             return;
         }
         const std::string name = job["file"];
-        const FileSpec* spec = nullptr;
-        for (const FileSpec& f : s_.sticks[static_cast<size_t>(inserted_)].files) {
-            if (f.name == name) spec = &f;
+        const FilePlan* plan = nullptr;
+        for (const FilePlan& f : s_.sticks[static_cast<size_t>(inserted_)].files) {
+            if (f.name == name) plan = &f;
         }
-        if (spec == nullptr) return;
+        if (plan == nullptr) return;
         const fs::path onStick =
-            stickDir(static_cast<size_t>(inserted_)) / "pravik3d" / diskName(*spec);
+            stickDir(static_cast<size_t>(inserted_)) / "pravik3d" / diskName(*plan);
         if (!bondsEveryLayer(onStick.string(), jobIntensity_)) return;
-        const json c = printer_.get("/api/part?file=" + queryValue(name));
+        const json c = printer_.get("/api/part?file=" + runner::queryValue(name));
         if (!answering()) return;
         ++out_.partsCompared;
         if (c.value("equal", false) != true) {
@@ -526,7 +511,7 @@ class SessionRun {
         const std::string previewName = state_["preview"]["name"];
         for (size_t i = 0; i < s_.sticks.size() && out_.held; ++i) {
             std::string previewDisk;
-            for (const FileSpec& f : s_.sticks[i].files) {
+            for (const FilePlan& f : s_.sticks[i].files) {
                 if (f.name == previewName) previewDisk = diskName(f);
             }
             const bool inHere = here && inserted_ == static_cast<int>(i);
@@ -558,8 +543,8 @@ class SessionRun {
         if (!out_.held) return;
         const json jobs = printer_.get("/api/jobs")["jobs"];
         if (!answering() || jobs.empty() || !jobs.back()["end_ms"].is_null()) return;
-        const FileSpec* spec = specNamed(jobs.back()["file"]);
-        const double bound = cancelBoundMs(spec);
+        const FilePlan* plan = planNamed(jobs.back()["file"]);
+        const double bound = cancelBoundMs(plan);
         printer_.post("/api/print/request", json{{"request", "cancel"}});
         const double from = now_;
         const bool ended =

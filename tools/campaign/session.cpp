@@ -118,8 +118,8 @@ bool longWait(const json& p) {
     return false;
 }
 
-FileSpec file(Rng& r, int n) {
-    FileSpec f;
+FilePlan file(Rng& r, int n) {
+    FilePlan f;
     const double u = r.unit();
     if (u < 0.1) {
         f.name = "PART" + std::to_string(n) + ".PVK4K";
@@ -315,7 +315,7 @@ Session generateSession(uint64_t seed) {
         for (int k = r.range(1, 5); k > 0; --k) stick.files.push_back(file(r, ++n));
         // A file of the same name as one on the first stick, other bytes.
         if (i > 0 && r.chance(0.5)) {
-            const FileSpec& same = r.pick(s.sticks[0].files);
+            const FilePlan& same = r.pick(s.sticks[0].files);
             stick.files[0].name = same.name;
             stick.files[0].gbk = same.gbk;
         }
@@ -403,7 +403,7 @@ json Session::toJson() const {
     j["sticks"] = json::array();
     for (const StickSpec& st : sticks) {
         json files = json::array();
-        for (const FileSpec& f : st.files) {
+        for (const FilePlan& f : st.files) {
             json spoil = json::array();
             for (const auto& [at, byte] : f.spoil) spoil.push_back({at, byte});
             files.push_back({{"name", f.name},
@@ -433,24 +433,24 @@ std::string sessionFromJson(const json& j, Session& out) {
             StickSpec stick;
             stick.folder = st.value("folder", true);
             for (const json& f : st.at("files")) {
-                FileSpec spec;
-                spec.name = f.at("name").get<std::string>();
-                spec.gbk = f.value("gbk", false);
-                spec.shape = f.at("shape").get<std::string>();
-                spec.layers = std::clamp(f.at("layers").get<int>(), 0, 65535);
+                FilePlan plan;
+                plan.name = f.at("name").get<std::string>();
+                plan.gbk = f.value("gbk", false);
+                plan.shape = f.at("shape").get<std::string>();
+                plan.layers = std::clamp(f.at("layers").get<int>(), 0, 65535);
                 const json& box = f.at("box");
-                spec.x = std::clamp(box.at(0).get<int>(), 0, 269);
-                spec.y = std::clamp(box.at(1).get<int>(), 0, 479);
-                spec.w = std::clamp(box.at(2).get<int>(), 1, 270);
-                spec.h = std::clamp(box.at(3).get<int>(), 1, 480);
-                spec.params = f.value("params", json::object());
+                plan.x = std::clamp(box.at(0).get<int>(), 0, 269);
+                plan.y = std::clamp(box.at(1).get<int>(), 0, 479);
+                plan.w = std::clamp(box.at(2).get<int>(), 1, 270);
+                plan.h = std::clamp(box.at(3).get<int>(), 1, 480);
+                plan.params = f.value("params", json::object());
                 for (const json& p : f.value("spoil", json::array())) {
-                    spec.spoil.emplace_back(p.at(0).get<uint32_t>(), p.at(1).get<uint8_t>());
+                    plan.spoil.emplace_back(p.at(0).get<uint32_t>(), p.at(1).get<uint8_t>());
                 }
-                if (spec.name.empty() || spec.name.find('/') != std::string::npos) {
+                if (plan.name.empty() || plan.name.find('/') != std::string::npos) {
                     return "a file name must be a plain name";
                 }
-                stick.files.push_back(std::move(spec));
+                stick.files.push_back(std::move(plan));
             }
             s.sticks.push_back(std::move(stick));
         }

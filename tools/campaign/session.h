@@ -15,7 +15,7 @@ using nlohmann::json;
 
 // A print file as the generator describes it; the bytes follow from it
 // (stick_files.h).
-struct FileSpec {
+struct FilePlan {
     std::string name;  // UTF-8; written as GBK when `gbk`
     bool gbk = false;
     std::string shape;  // block, overhang, hole, islands, wall, gaps, steps
@@ -27,7 +27,7 @@ struct FileSpec {
 
 struct StickSpec {
     bool folder = true;  // holds the print folder
-    std::vector<FileSpec> files;
+    std::vector<FilePlan> files;
 };
 
 // One thing done to the machine, and how much firmware time runs after it.

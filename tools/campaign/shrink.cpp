@@ -73,16 +73,16 @@ class Shrinker {
             for (size_t f = 0; f < best_.sticks[st].files.size(); ++f) {
                 while (best_.sticks[st].files[f].layers > 1 && left_ > 0) {
                     Session s = best_;
-                    FileSpec& spec = s.sticks[st].files[f];
-                    spec.layers = std::max(1, spec.layers / 2);
+                    FilePlan& plan = s.sticks[st].files[f];
+                    plan.layers = std::max(1, plan.layers / 2);
                     if (!tryIt(s)) break;
                 }
                 while (left_ > 0 &&
                        (best_.sticks[st].files[f].w > 2 || best_.sticks[st].files[f].h > 2)) {
                     Session s = best_;
-                    FileSpec& spec = s.sticks[st].files[f];
-                    spec.w = std::max(2, spec.w / 2);
-                    spec.h = std::max(2, spec.h / 2);
+                    FilePlan& plan = s.sticks[st].files[f];
+                    plan.w = std::max(2, plan.w / 2);
+                    plan.h = std::max(2, plan.h / 2);
                     if (!tryIt(s)) break;
                 }
                 if (!best_.sticks[st].files[f].spoil.empty()) {

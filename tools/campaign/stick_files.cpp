@@ -15,32 +15,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct FloatField {
-    const char* name;
-    float PrintParameter::*member;
-};
-constexpr FloatField kFields[] = {
-    {"buffer_width", &PrintParameter::buffer_width},
-    {"buffer_height", &PrintParameter::buffer_height},
-    {"ZThick", &PrintParameter::ZThick},
-    {"curing_time", &PrintParameter::curing_time},
-    {"burnin_time", &PrintParameter::burnin_time},
-    {"stable_time", &PrintParameter::stable_time},
-    {"b_stable_time", &PrintParameter::b_stable_time},
-    {"burnin_range", &PrintParameter::burnin_range},
-    {"lift_distance1", &PrintParameter::lift_distance1},
-    {"lift_distance2", &PrintParameter::lift_distance2},
-    {"lift_speed2", &PrintParameter::lift_speed2},
-    {"drop_speed", &PrintParameter::drop_speed},
-    {"lift_speed1", &PrintParameter::lift_speed1},
-};
-
 struct CellRect {
     int x, y, w, h;
 };
 
 // The shape's cells in layer i of n.
-std::vector<CellRect> shapeLayer(const FileSpec& f, int i, int n) {
+std::vector<CellRect> shapeLayer(const FilePlan& f, int i, int n) {
     const CellRect box{f.x, f.y, f.w, f.h};
     if (f.shape == "overhang") {
         if (i >= n / 2) return {box};
@@ -70,7 +50,7 @@ std::vector<CellRect> shapeLayer(const FileSpec& f, int i, int n) {
     return {box};
 }
 
-std::vector<uint8_t> layerCode(const FileSpec& f, int i) {
+std::vector<uint8_t> layerCode(const FilePlan& f, int i) {
     std::vector<geometry::PixelRect> lit;
     for (const CellRect& c : shapeLayer(f, i, f.layers)) {
         if (c.w <= 0 || c.h <= 0) continue;
@@ -83,7 +63,7 @@ std::vector<uint8_t> layerCode(const FileSpec& f, int i) {
 
 }  // namespace
 
-std::string fileBytes(const FileSpec& f) {
+std::string fileBytes(const FilePlan& f) {
     PrintParameter p{};
     p.buffer_width = 1440;
     p.buffer_height = 2560;
@@ -98,7 +78,7 @@ std::string fileBytes(const FileSpec& f) {
     p.lift_speed2 = 300;
     p.drop_speed = 300;
     p.lift_speed1 = 120;
-    for (const FloatField& field : kFields) {
+    for (const PrintFloatField& field : kPrintFloats) {
         const auto it = f.params.find(field.name);
         if (it != f.params.end() && it->is_number()) p.*field.member = it->get<float>();
     }
@@ -118,7 +98,7 @@ std::string fileBytes(const FileSpec& f) {
     return out;
 }
 
-std::string diskName(const FileSpec& f) {
+std::string diskName(const FilePlan& f) {
     if (!f.gbk) return f.name;
     iconv_t cd = iconv_open("GB18030", "UTF-8");
     if (cd == reinterpret_cast<iconv_t>(-1)) return f.name;
@@ -140,7 +120,7 @@ std::string writeStick(const StickSpec& stick, const std::string& dir) {
     if (!stick.folder) return "";
     const fs::path folder = fs::path(dir) / "pravik3d";
     fs::create_directories(folder, ec);
-    for (const FileSpec& f : stick.files) {
+    for (const FilePlan& f : stick.files) {
         const std::string name = diskName(f);
         if (name.size() > 250) continue;  // beyond what a file system takes
         std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);

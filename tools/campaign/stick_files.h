@@ -7,11 +7,11 @@
 
 namespace campaign {
 
-// The print file a spec describes, spoiled bytes and all.
-std::string fileBytes(const FileSpec& spec);
+// The print file a plan describes, spoiled bytes and all.
+std::string fileBytes(const FilePlan& plan);
 
 // The name as it goes on the stick: the UTF-8 name, or its GBK bytes.
-std::string diskName(const FileSpec& spec);
+std::string diskName(const FilePlan& plan);
 
 // Writes the stick's folder (its print folder "pravik3d" when it has one)
 // under `dir`; "" or what failed.

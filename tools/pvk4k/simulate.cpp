@@ -20,20 +20,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using nlohmann::ordered_json;
 
-std::string queryValue(const std::string& v) {
-    std::string out;
-    for (const unsigned char c : v) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            char e[4];
-            snprintf(e, sizeof e, "%%%02X", c);
-            out += e;
-        }
-    }
-    return out;
-}
-
 std::string number(double v) {
     std::ostringstream t;
     t << v;
@@ -148,7 +134,7 @@ int simulateCommand(const SimulateOptions& o, const Console& con) {
     const json spans = printer.get("/api/board/light")["spans"];
     const json board = printer.get("/api/board");
     const json part = printer.get("/api/part");
-    const json comparison = printer.get("/api/part?file=" + queryValue(shown));
+    const json comparison = printer.get("/api/part?file=" + runner::queryValue(shown));
     if (!printer.ok()) return broken();
     if (jobs.empty() || jobs.back()["end_ms"].is_null()) {
         reasons.push_back("the job did not end within " + std::to_string(limit / 60000) +

@@ -2,9 +2,25 @@
 
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 
 namespace runner {
+
+std::string queryValue(const std::string& v) {
+    std::string out;
+    for (const unsigned char c : v) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            char e[4];
+            snprintf(e, sizeof e, "%%%02X", c);
+            out += e;
+        }
+    }
+    return out;
+}
 
 std::string printerSimBesideMe() {
     if (const char* given = getenv("VELMOR_PRINTER_SIM"); given != nullptr && *given != '\0') {

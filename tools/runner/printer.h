@@ -28,6 +28,9 @@ struct PrinterOptions {
 // printer-sim beside the running program (build/<preset>/bin/).
 std::string printerSimBesideMe();
 
+// A query value, percent-encoded (names may be Chinese or hold spaces).
+std::string queryValue(const std::string& v);
+
 class Printer {
   public:
     Printer() = default;
