@@ -13,15 +13,6 @@ namespace {
 
 using namespace scenario;
 
-std::map<std::string, std::string> folderFiles(const fs::path& dir) {
-    std::map<std::string, std::string> out;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        std::ifstream in(e.path(), std::ios::binary);
-        out[e.path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
-    }
-    return out;
-}
-
 class SafetyScenario : public SimScenario {
   protected:
     void SetUp() override {
@@ -111,29 +102,6 @@ TEST_F(SafetyScenario, AFileChangedSinceItsPreviewEndsTheJobAsADataErrorWithNoth
     ASSERT_NO_FATAL_FAILURE(awaitStatus(PRINT_DATA_ERROR));
     EXPECT_TRUE(jobLines(since).empty());
     ASSERT_NO_FATAL_FAILURE(endByButton());
-}
-
-TEST_F(SafetyScenario, ASaveAfterTheStickWasSwappedWritesNothingAnywhere) {
-    // The other stick holds the same names, each with other contents.
-    const fs::path other = makeOtherStick();
-    for (const auto& [name, bytes] : folderFiles(stick_ / "pravik3d")) {
-        PrintFileBuilder f = PrintFileBuilder::quick(2);
-        f.p.curing_time = 4321;
-        std::ofstream(other / "pravik3d" / name, std::ios::binary) << f.bytes();
-    }
-    const auto before = folderFiles(stick_ / "pravik3d");
-    const auto otherBefore = folderFiles(other / "pravik3d");
-
-    ASSERT_NO_FATAL_FAILURE(openFile("job.pvk4k"));
-    ASSERT_NO_FATAL_FAILURE(editCuringTime(2, 255, false));  // save, asking to confirm
-    ASSERT_NO_FATAL_FAILURE(pull());
-    ASSERT_NO_FATAL_FAILURE(insertStick(other));
-    ASSERT_NO_FATAL_FAILURE(awaitState("s_isMounted", 1, 150));
-    press(pic_parametersaveyes);
-    ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_HOME));  // as the preview does
-    EXPECT_EQ(folderFiles(other / "pravik3d"), otherBefore);
-    EXPECT_EQ(folderFiles(stick_ / "pravik3d"), before);
-    ASSERT_NO_FATAL_FAILURE(pull());
 }
 
 TEST_F(SafetyScenario, TheListShowsOnlyNamesOnTheStickAndAnUnmountableStickIsNotMounted) {
