@@ -243,8 +243,8 @@ TEST_F(TextTest, TwoByteGlyphsOutsideTheFontDrawNothingButAdvance) {
 
 TEST_F(TextTest, ConversionKeepsWhatPrecedesTheFirstFailure) {
     char work[TEXT_WORK_BYTES];
-    ASSERT_EQ(test1111("A啊B", work), 4u)
-        << "no UTF-8 to GB2312 converter (for qemu-arm: libc6:armhf, see scripts/install-deps)";
+    ASSERT_EQ(test1111("A啊B", work), 4u) << "no UTF-8 to GB2312 converter (for qemu-arm: the "
+                                             "iconv modules of scripts/armhf-sysroot)";
     EXPECT_STREQ(utf82gbk, "A\260\241B");
     for (const char* failing : {"AB€CD", "AB\377CD", "AB\345\225"}) {
         testing::internal::CaptureStderr();
