@@ -116,37 +116,13 @@ struct Shape {
 
 std::vector<Shape> shapes() {
     std::vector<Shape> s;
-    s.push_back({"a layer wider than the one above",
-                 Layers()
-                     .blocks(0, 0.05, {{10, 10, 20, 20}})
-                     .blocks(0.05, 0.10, {{10, 10, 20, 20}})
-                     .blocks(0.10, 0.15, {{10, 10, 30, 20}})
-                     .part(),
-                 1, false});
-    s.push_back({"layers that shrink",
-                 Layers()
-                     .blocks(0, 0.05, {{10, 10, 30, 20}})
-                     .blocks(0.05, 0.10, {{10, 10, 20, 20}})
-                     .blocks(0.10, 0.30, {{12, 12, 14, 14}})
-                     .part(),
-                 1, false});
-    s.push_back({"a ring",
-                 Layers()
-                     .art(0, 0.05, 0, 0, {"####", "#..#", "#..#", "####"})
-                     .art(0.05, 0.1, 0, 0, {"####", "#..#", "#..#", "####"})
-                     .part(),
-                 1, false});
+    // Overhangs, shrinking layers, rings and bodies side by side are left to
+    // the random stacks below; these are the shapes they rarely make.
     s.push_back({"a void closed in on all sides",
                  Layers()
                      .blocks(0, 0.05, {{266, 476, 270, 480}})
                      .art(0.05, 0.1, 266, 476, {"####", "#..#", "#..#", "####"})
                      .blocks(0.1, 0.15, {{266, 476, 270, 480}})
-                     .part(),
-                 2, false});
-    s.push_back({"two bodies side by side",
-                 Layers()
-                     .blocks(0, 0.05, {{0, 0, 4, 4}, {5, 0, 9, 4}})
-                     .blocks(0.05, 0.1, {{0, 0, 4, 4}, {5, 1, 9, 3}})
                      .part(),
                  2, false});
     s.push_back({"one-cell layers, a gap and a layer of no thickness",
