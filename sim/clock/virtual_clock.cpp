@@ -133,6 +133,11 @@ struct VirtualClock::State {
     void settle(std::unique_lock<std::mutex>& lk);
     void waitReleased(std::unique_lock<std::mutex>& lk, Party* self);  // returns unlocked
     void release(Party* p, int result);
+    // Gates of released parties, opened once the clock's lock is let go: a
+    // party woken while it is held would at once wait for it, two more
+    // switches for every hand-over.
+    std::vector<Party*> toOpen;
+    void openReleased(std::unique_lock<std::mutex>& lk);
     void finishRun(bool reached);
     void rebase() {
         simBase = g_now.load();
@@ -161,7 +166,16 @@ void VirtualClock::State::release(Party* p, int result) {
     p->fds.clear();
     p->lock = nullptr;
     ++running;
-    openGate(p->go);
+    toOpen.push_back(p);
+}
+
+// Returns with the lock let go.
+void VirtualClock::State::openReleased(std::unique_lock<std::mutex>& lk) {
+    thread_local std::vector<Party*> batch;
+    batch.assign(toOpen.begin(), toOpen.end());
+    toOpen.clear();
+    lk.unlock();
+    for (Party* p : batch) openGate(p->go);
 }
 
 // With the lock held. Only an optimisation: where the CPU may not be used
@@ -341,7 +355,7 @@ void VirtualClock::State::waitReleased(std::unique_lock<std::mutex>& lk, Party* 
     self->go.store(kShut, std::memory_order_relaxed);
     --running;
     settle(lk);
-    lk.unlock();
+    openReleased(lk);
     waitAtGate(self->go);
 }
 
@@ -361,6 +375,7 @@ void VirtualClock::State::leave(Party* p) {
     notifyOutside();
     --running;
     settle(lk);
+    openReleased(lk);
 }
 
 // The clock's own thread: waits in real time for pacing, and steps when an
@@ -370,6 +385,10 @@ void VirtualClock::State::serveClock() {
     for (;;) {
         wakeRealUs = 0;
         const Step s = step(lk);
+        if (!toOpen.empty()) {
+            openReleased(lk);
+            lk.lock();
+        }
         if (s == Step::Released) continue;
         if (s == Step::Pace && wakeRealUs != 0) {
             clockCv.wait_until(lk, realPoint(wakeRealUs));
@@ -570,7 +589,7 @@ void VirtualClock::lock(const void* mutex) {
 
 void VirtualClock::unlock(const void* mutex) {
     if (t_probing) return;
-    std::lock_guard<std::mutex> lk(s_->m);
+    std::unique_lock<std::mutex> lk(s_->m);
     LockState& l = s_->locks[mutex];
     if (l.waiters.empty()) {
         l.held = false;
@@ -591,6 +610,7 @@ void VirtualClock::unlock(const void* mutex) {
         s_->release(next.party, 0);
     }
     if (t_party == nullptr) s_->clockCv.notify_one();
+    s_->openReleased(lk);
 }
 
 void VirtualClock::join(pthread_t thread) {
