@@ -71,7 +71,9 @@ void BM_PrintToTheEnd(benchmark::State& state) {
     double real_s = 0, firmware_s = 0;
     for (auto _ : state) {
         SimProcess sim;
-        const int port = sim.start(PRINTER_SIM_PATH,
+        // PRINTER_SIM names another build's simulator, for a before and after.
+        const char* const other = std::getenv("PRINTER_SIM");
+        const int port = sim.start(other != nullptr ? other : PRINTER_SIM_PATH,
                                    {"--paused", "--speed", "max", "--stick",
                                     (dir / "stick").string(), "--trace", trace.string()},
                                    dir.string());

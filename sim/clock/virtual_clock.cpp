@@ -127,6 +127,14 @@ struct VirtualClock::State {
     // Kept between steps so a step allocates nothing.
     std::vector<pollfd> pollSet;
     std::vector<std::pair<Party*, size_t>> pollOwners;  // a party, its first entry
+    // Fills pollSet and pollOwners from the parties waiting for descriptors,
+    // after `first` entries already there, and polls them all at once.
+    void pollWaiting(size_t first);
+    // A party that has just polled its own descriptors together with every
+    // waiting party's, found its own not ready and waits: the step that
+    // follows at once decides on those results, as nothing can have run in
+    // between, instead of polling again.
+    bool pollFresh = false;
 
     enum class Step { Released, Idle, Pace };
     Step step(std::unique_lock<std::mutex>& lk);
@@ -203,8 +211,11 @@ void VirtualClock::State::finishRun(bool reached) {
 // or how far time moves. Called with the lock held, by the party that just
 // started to wait or by the clock's own thread.
 VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>& lk) {
+    bool fresh = pollFresh;
+    pollFresh = false;
     if (running > 0 || holds > 0) return Step::Idle;
     if (firstSettled) {
+        fresh = false;
         const std::function<void()> then = std::move(firstSettled);
         firstSettled = nullptr;
         then();
@@ -229,34 +240,26 @@ VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>
 
     // Bytes for a party that waits for them. The poll also pushes what a
     // pseudo-terminal has written across to its other end.
-    std::vector<pollfd>& fds = pollSet;
-    std::vector<std::pair<Party*, size_t>>& owners = pollOwners;
-    fds.clear();
-    owners.clear();
-    for (Party* p : parties) {
-        if (p->state != Party::State::FdWait) continue;
-        owners.emplace_back(p, fds.size());
-        fds.insert(fds.end(), p->fds.begin(), p->fds.end());
-    }
-    if (!fds.empty() && poll(fds.data(), fds.size(), 0) > 0) {
-        for (size_t o = 0; o < owners.size(); ++o) {
-            Party* p = owners[o].first;
-            const size_t first = owners[o].second;
-            int result = -1;
-            for (size_t i = 0; i < p->fds.size() && result == -1; ++i) {
-                const short ev = fds[first + i].revents;
-                if (ev & POLLNVAL)
-                    result = -2 - static_cast<int>(i);
-                else if (ev & (POLLIN | POLLHUP | POLLERR))
-                    result = static_cast<int>(i);
-            }
-            if (result == -1) continue;
-            release(p, result);
-            any = true;
-            if (one) return Step::Released;
+    if (!fresh) pollWaiting(0);
+    const std::vector<pollfd>& fds = pollSet;
+    const std::vector<std::pair<Party*, size_t>>& owners = pollOwners;
+    for (size_t o = 0; o < owners.size(); ++o) {
+        Party* p = owners[o].first;
+        const size_t first = owners[o].second;
+        int result = -1;
+        for (size_t i = 0; i < p->fds.size() && result == -1; ++i) {
+            const short ev = fds[first + i].revents;
+            if (ev & POLLNVAL)
+                result = -2 - static_cast<int>(i);
+            else if (ev & (POLLIN | POLLHUP | POLLERR))
+                result = static_cast<int>(i);
         }
-        if (any) return Step::Released;
+        if (result == -1) continue;
+        release(p, result);
+        any = true;
+        if (one) return Step::Released;
     }
+    if (any) return Step::Released;
 
     // A party waits for a lock an outsider holds: it is released soon.
     for (Party* p : parties) {
@@ -336,6 +339,18 @@ VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>
         if (!due) finishRun(false);
     }
     return Step::Idle;
+}
+
+void VirtualClock::State::pollWaiting(size_t first) {
+    pollSet.resize(first);
+    pollOwners.clear();
+    for (Party* p : parties) {
+        if (p->state != Party::State::FdWait) continue;
+        pollOwners.emplace_back(p, pollSet.size());
+        pollSet.insert(pollSet.end(), p->fds.begin(), p->fds.end());
+    }
+    for (pollfd& f : pollSet) f.revents = 0;
+    if (!pollSet.empty()) poll(pollSet.data(), pollSet.size(), 0);
 }
 
 // Steps until a party runs or nothing more can happen without waiting.
@@ -543,9 +558,31 @@ int VirtualClock::waitReadable(const int* fds, int count, int64_t deadline) {
         return r;
     };
     std::unique_lock<std::mutex> lk(s_->m);
+    Party* const self = t_party;
+    if (self != nullptr && s_->serial()) {
+        // One poll for its own descriptors and every waiting party's.
+        s_->pollSet.assign(p.begin(), p.end());
+        s_->pollWaiting(p.size());
+        std::copy_n(s_->pollSet.begin(), p.size(), p.begin());
+        int r = -1;
+        for (size_t i = 0; i < p.size() && r == -1; ++i) {
+            if (p[i].revents & POLLNVAL)
+                r = -2;
+            else if (p[i].revents & (POLLIN | POLLHUP | POLLERR))
+                r = static_cast<int>(i);
+        }
+        if (r != -1 || deadline <= g_now.load()) return finish(r);
+        for (pollfd& f : p) f.revents = 0;
+        self->state = Party::State::FdWait;
+        self->fds = p;
+        self->deadline = deadline;
+        s_->pollFresh = true;
+        s_->waitReleased(lk, self);
+        return finish(self->result);
+    }
     int r = ready();
     if (r != -1 || deadline <= g_now.load()) return finish(r);
-    if (Party* self = t_party) {
+    if (self != nullptr) {
         self->state = Party::State::FdWait;
         self->fds = p;
         self->deadline = deadline;
