@@ -395,6 +395,7 @@ void platformStart(int argc, char** argv) {
     if (!o.trace.empty() && !g_world->gcode.mirrorTo(o.trace)) fail("cannot write " + o.trace);
     if (!sim::openPty(g_pty)) fail("cannot open a pseudo-terminal");
     if (!o.noSerial && !sim::linkSerial(root, g_pty.slaveName, error)) fail(error);
+    sim::setSerialLine(g_pty.slave);
     g_world->board.start(g_pty.master);
 
     if (!o.noServer) {

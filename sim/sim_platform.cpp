@@ -1,5 +1,7 @@
 #include "sim_platform.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -30,7 +32,24 @@ struct JobThread {
     void* (*body)(void*);
     void* arg;
 };
+
+// The serial line's device; 0: none.
+std::atomic<dev_t> g_serialLine{0};
+
+// The firmware opens the line by its path: its descriptor is told by the
+// device it stands for.
+bool isSerialLine(int fd) {
+    const dev_t line = g_serialLine.load(std::memory_order_relaxed);
+    struct stat st {};
+    return line != 0 && fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == line;
+}
 }  // namespace
+
+void setSerialLine(int fd) {
+    struct stat st {};
+    const bool ok = fd >= 0 && fstat(fd, &st) == 0 && S_ISCHR(st.st_mode);
+    g_serialLine.store(ok ? st.st_rdev : 0, std::memory_order_relaxed);
+}
 
 void setJobListener(JobListener listener) {
     g_jobListener = std::move(listener);
@@ -90,7 +109,7 @@ int platformSleepUs(int64_t us) {
 
 int platformWaitReadable(int fd, int64_t us) {
     const int64_t deadline = sim::VirtualClock::nowUs() + std::max<int64_t>(us, 0);
-    const int r = sim::clock().waitReadable(&fd, 1, deadline);
+    const int r = sim::clock().waitReadable(&fd, 1, deadline, sim::isSerialLine(fd));
     return r == 0 ? 1 : r == -1 ? 0 : -1;
 }
 

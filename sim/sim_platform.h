@@ -37,4 +37,9 @@ bool jobAlive();
 // task is then dropped).
 bool runOnMainLoop(std::function<void()> task, int limitMs = 5000);
 
+// The serial line's end the firmware opens: `fd` is the simulator's own
+// descriptor of it. Only the motion board's model writes to its other end,
+// so the firmware's waits on it are quiet ones of the clock (-1: none).
+void setSerialLine(int fd);
+
 }  // namespace sim

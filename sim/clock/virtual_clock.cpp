@@ -74,6 +74,7 @@ struct Party {
     State state = State::Ready;
     int64_t deadline = kForever;
     std::vector<pollfd> fds;  // what it waits for in FdWait
+    bool quiet = false;       // they change only through written()
     int result = 0;
     const void* lock = nullptr;      // Blocked on this lock
     const Party* joining = nullptr;  // Blocked until this party has left
@@ -135,6 +136,15 @@ struct VirtualClock::State {
     // follows at once decides on those results, as nothing can have run in
     // between, instead of polling again.
     bool pollFresh = false;
+    // The last poll found nothing ready and nothing was written since: quiet
+    // descriptors are as that poll left them.
+    bool quietClean = false;
+    bool waitersQuiet() const {
+        for (const Party* p : parties) {
+            if (p->state == Party::State::FdWait && !p->quiet) return false;
+        }
+        return true;
+    }
 
     enum class Step { Released, Idle, Pace };
     Step step(std::unique_lock<std::mutex>& lk);
@@ -216,6 +226,7 @@ VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>
     if (running > 0 || holds > 0) return Step::Idle;
     if (firstSettled) {
         fresh = false;
+        quietClean = false;
         const std::function<void()> then = std::move(firstSettled);
         firstSettled = nullptr;
         then();
@@ -240,10 +251,14 @@ VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>
 
     // Bytes for a party that waits for them. The poll also pushes what a
     // pseudo-terminal has written across to its other end.
-    if (!fresh) pollWaiting(0);
+    bool polled = fresh;
+    if (!fresh && !(quietClean && waitersQuiet())) {
+        pollWaiting(0);
+        polled = true;
+    }
     const std::vector<pollfd>& fds = pollSet;
     const std::vector<std::pair<Party*, size_t>>& owners = pollOwners;
-    for (size_t o = 0; o < owners.size(); ++o) {
+    for (size_t o = 0; polled && o < owners.size(); ++o) {
         Party* p = owners[o].first;
         const size_t first = owners[o].second;
         int result = -1;
@@ -316,6 +331,7 @@ VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>
     if (!timed.empty() && timed.begin()->first <= next) {
         std::function<void()> change = std::move(timed.begin()->second);
         timed.erase(timed.begin());
+        quietClean = false;
         ++holds;
         lk.unlock();
         change();
@@ -350,7 +366,7 @@ void VirtualClock::State::pollWaiting(size_t first) {
         pollSet.insert(pollSet.end(), p->fds.begin(), p->fds.end());
     }
     for (pollfd& f : pollSet) f.revents = 0;
-    if (!pollSet.empty()) poll(pollSet.data(), pollSet.size(), 0);
+    quietClean = pollSet.empty() || poll(pollSet.data(), pollSet.size(), 0) == 0;
 }
 
 // Steps until a party runs or nothing more can happen without waiting.
@@ -539,7 +555,7 @@ void VirtualClock::sleepUntil(int64_t deadline) {
     s_->watchers.erase(at);
 }
 
-int VirtualClock::waitReadable(const int* fds, int count, int64_t deadline) {
+int VirtualClock::waitReadable(const int* fds, int count, int64_t deadline, bool quiet) {
     std::vector<pollfd> p(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) p[static_cast<size_t>(i)] = pollfd{fds[i], POLLIN, 0};
     const auto ready = [&p]() {
@@ -575,6 +591,7 @@ int VirtualClock::waitReadable(const int* fds, int count, int64_t deadline) {
         for (pollfd& f : p) f.revents = 0;
         self->state = Party::State::FdWait;
         self->fds = p;
+        self->quiet = quiet;
         self->deadline = deadline;
         s_->pollFresh = true;
         s_->waitReleased(lk, self);
@@ -585,6 +602,7 @@ int VirtualClock::waitReadable(const int* fds, int count, int64_t deadline) {
     if (self != nullptr) {
         self->state = Party::State::FdWait;
         self->fds = p;
+        self->quiet = quiet;
         self->deadline = deadline;
         s_->waitReleased(lk, self);
         return finish(self->result);
@@ -678,6 +696,7 @@ void VirtualClock::inject(const std::function<void()>& change) {
     s_->clockCv.notify_one();
     s_->outsideWait(lk, [this] { return s_->running == 0 && s_->holds == 0; });
     --s_->pendingHolds;
+    s_->quietClean = false;
     ++s_->holds;
     lk.unlock();
     change();
@@ -711,8 +730,13 @@ void VirtualClock::whenFirstSettled(std::function<void()> then) {
     s_->firstSettled = std::move(then);
 }
 
+void VirtualClock::written() {
+    poke();
+}
+
 void VirtualClock::poke() {
     std::lock_guard<std::mutex> lk(s_->m);
+    s_->quietClean = false;
     s_->clockCv.notify_one();
 }
 

@@ -74,8 +74,14 @@ class VirtualClock {
     void sleepUntil(int64_t deadline);
     // Waits until one of `fds` is readable, an error shows on it, or
     // `deadline` passes: the index of the first such descriptor, -1 on the
-    // deadline, -2 when a descriptor is not open (errno EBADF).
-    int waitReadable(const int* fds, int count, int64_t deadline);
+    // deadline, -2 when a descriptor is not open (errno EBADF). `quiet`: the
+    // descriptors become readable or show an error only after written() (the
+    // simulator's own pipes and sockets, the end of the serial line its
+    // model writes to), so that while nothing was written since a poll found
+    // every waited descriptor idle, time moves on without polling again.
+    int waitReadable(const int* fds, int count, int64_t deadline, bool quiet = false);
+    // The simulator wrote to a descriptor a party may wait on quietly.
+    void written();
 
     // The firmware's locks (PlatformMutex): taken in the order asked.
     void lock(const void* mutex);

@@ -100,7 +100,7 @@ void MotionBoard::stop() {
 // Until firmware time `at_us`, or a stop (false).
 bool MotionBoard::waitUntil(int64_t at_us) const {
     if (stop_) return false;
-    const int r = clock().waitReadable(&wake_[0], 1, at_us);
+    const int r = clock().waitReadable(&wake_[0], 1, at_us, true);
     return r == -1 && !stop_;
 }
 
@@ -128,6 +128,7 @@ void MotionBoard::serve(int fd) {
             if (reply.text.empty()) continue;
             if (!waitUntil(reply.at_us)) return;
             (void)!write(fd, reply.text.data(), reply.text.size());
+            clock().written();
             if (trace_ != nullptr) {
                 std::string shown = reply.text;
                 while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) {

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+#include "sim/clock/virtual_clock.h"
+
 namespace sim {
 
 bool openPty(Pty& pty) {
@@ -34,6 +36,7 @@ bool openPty(Pty& pty) {
 void closePty(Pty& pty) {
     if (pty.slave >= 0) close(pty.slave);
     if (pty.master >= 0) close(pty.master);
+    clock().written();  // a hang-up for whoever still reads the line
     pty.slave = pty.master = -1;
     pty.slaveName.clear();
 }

@@ -87,6 +87,7 @@ bool copyStick(const fs::path& from, const fs::path& to) {
 void UsbStick::event(const std::string& message) {
     ensureSockets();
     if (sockets_[1] >= 0) (void)!send(sockets_[1], message.data(), message.size(), 0);
+    sim::clock().written();
 }
 
 bool UsbStick::insert(const std::string& dir, std::string& error, bool unmountable) {
@@ -246,7 +247,7 @@ int platformHotplugBind(int) {
 ssize_t platformHotplugReceive(int fd, void* buf, size_t len) {
     // The wait is the clock's, so the hot-plug thread counts as waiting.
     for (;;) {
-        if (sim::clock().waitReadable(&fd, 1, sim::kForever) != 0) return -1;
+        if (sim::clock().waitReadable(&fd, 1, sim::kForever, true) != 0) return -1;
         const ssize_t n = recv(fd, buf, len, MSG_DONTWAIT);
         if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return n;
     }

@@ -1,0 +1,52 @@
+// The clock's quiet waits: a descriptor that changes only through written()
+// is not polled while nothing was written, yet a waiter on it runs at the
+// very instant of an announced write; a waiter that is not quiet sees a write
+// nobody announced at its instant too.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "sim/clock/virtual_clock.h"
+
+namespace {
+
+struct Pipe {
+    int fd[2] = {-1, -1};
+    Pipe() { EXPECT_EQ(pipe(fd), 0); }
+    ~Pipe() {
+        close(fd[0]);
+        close(fd[1]);
+    }
+};
+
+// The test's thread steps time a microsecond at a time (each step a chance
+// to skip a poll), writes at `writeAfterUs` and steps on; the waiter notes
+// when it saw the byte.
+int64_t seenAfter(bool quiet, bool announce, int64_t writeAfterUs) {
+    Pipe p;
+    const int64_t start = sim::VirtualClock::nowUs();
+    int64_t seen = -1;
+    {
+        sim::PartyThread waiter("waiter", [&] {
+            if (sim::clock().waitReadable(&p.fd[0], 1, start + 10'000, quiet) == 0) {
+                seen = sim::VirtualClock::nowUs() - start;
+            }
+        });
+        for (int64_t t = 1; t <= writeAfterUs; ++t) sim::clock().sleepUntil(start + t);
+        EXPECT_EQ(write(p.fd[1], "x", 1), 1);
+        if (announce) sim::clock().written();
+        for (int64_t t = writeAfterUs + 1; t <= writeAfterUs + 50; ++t) {
+            sim::clock().sleepUntil(start + t);
+        }
+    }
+    return seen;
+}
+
+TEST(VirtualClock, AWaiterSeesAWriteAtItsInstantQuietOnesWhenItIsAnnounced) {
+    EXPECT_EQ(seenAfter(true, true, 30), 30);
+    EXPECT_EQ(seenAfter(false, false, 30), 30);
+    EXPECT_EQ(seenAfter(false, true, 0), 0);
+}
+
+}  // namespace
