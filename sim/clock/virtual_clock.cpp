@@ -75,6 +75,9 @@ struct Party {
     int64_t deadline = kForever;
     std::vector<pollfd> fds;  // what it waits for in FdWait
     bool quiet = false;       // they change only through written()
+    // Released at its deadline from a quiet wait: `fds` are kept, idle as
+    // the last poll found them.
+    bool idleQuiet = false;
     int result = 0;
     const void* lock = nullptr;      // Blocked on this lock
     const Party* joining = nullptr;  // Blocked until this party has left
@@ -178,10 +181,11 @@ struct VirtualClock::State {
 };
 
 void VirtualClock::State::release(Party* p, int result) {
+    p->idleQuiet = result == -1 && p->state == Party::State::FdWait && p->quiet;
+    if (!p->idleQuiet) p->fds.clear();
     p->state = Party::State::Running;
     p->result = result;
     p->deadline = kForever;
-    p->fds.clear();
     p->lock = nullptr;
     ++running;
     toOpen.push_back(p);
@@ -576,6 +580,24 @@ int VirtualClock::waitReadable(const int* fds, int count, int64_t deadline, bool
     std::unique_lock<std::mutex> lk(s_->m);
     Party* const self = t_party;
     if (self != nullptr && s_->serial()) {
+        const auto same = [&p](const std::vector<pollfd>& kept) {
+            return std::equal(p.begin(), p.end(), kept.begin(), kept.end(),
+                              [](const pollfd& a, const pollfd& b) { return a.fd == b.fd; });
+        };
+        // Waiting again on the quiet descriptors it was idle on, with
+        // nothing written since: they are idle still, and the step polls
+        // the others' if they need it.
+        const bool idle = quiet && self->idleQuiet && s_->quietClean && same(self->fds);
+        self->idleQuiet = false;
+        if (idle) {
+            if (deadline <= g_now.load()) return -1;
+            self->state = Party::State::FdWait;
+            self->fds = p;
+            self->quiet = true;
+            self->deadline = deadline;
+            s_->waitReleased(lk, self);
+            return finish(self->result);
+        }
         // One poll for its own descriptors and every waiting party's.
         s_->pollSet.assign(p.begin(), p.end());
         s_->pollWaiting(p.size());
