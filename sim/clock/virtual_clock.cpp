@@ -131,8 +131,9 @@ struct VirtualClock::State {
     // Kept between steps so a step allocates nothing.
     std::vector<pollfd> pollSet;
     std::vector<std::pair<Party*, size_t>> pollOwners;  // a party, its first entry
-    // Fills pollSet and pollOwners from the parties waiting for descriptors,
-    // after `first` entries already there, and polls them all at once.
+    // Fills pollSet and pollOwners from the parties waiting for descriptors
+    // (but the quiet ones while quietClean holds), after `first` entries
+    // already there, and polls them all at once.
     void pollWaiting(size_t first);
     // A party that has just polled its own descriptors together with every
     // waiting party's, found its own not ready and waits: the step that
@@ -364,8 +365,9 @@ VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>
 void VirtualClock::State::pollWaiting(size_t first) {
     pollSet.resize(first);
     pollOwners.clear();
+    const bool loudOnly = quietClean;
     for (Party* p : parties) {
-        if (p->state != Party::State::FdWait) continue;
+        if (p->state != Party::State::FdWait || (loudOnly && p->quiet)) continue;
         pollOwners.emplace_back(p, pollSet.size());
         pollSet.insert(pollSet.end(), p->fds.begin(), p->fds.end());
     }
