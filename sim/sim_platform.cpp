@@ -113,6 +113,12 @@ int platformWaitReadable(int fd, int64_t us) {
     return r == 0 ? 1 : r == -1 ? 0 : -1;
 }
 
+long platformSerialWrite(int fd, const void* data, unsigned long len) {
+    const ssize_t n = write(fd, data, len);
+    sim::clock().written();  // the motion board may have a line to read
+    return n;
+}
+
 int platformThreadStart(pthread_t* thread, const char* name, void* (*body)(void*), void* arg) {
     if (std::string_view(name) != "print") return sim::clock().startParty(thread, name, body, arg);
     ++sim::g_liveJobs;

@@ -39,7 +39,9 @@ bool runOnMainLoop(std::function<void()> task, int limitMs = 5000);
 
 // The serial line's end the firmware opens: `fd` is the simulator's own
 // descriptor of it. Only the motion board's model writes to its other end,
-// so the firmware's waits on it are quiet ones of the clock (-1: none).
+// so the firmware's waits on it are quiet ones of the clock (-1: none); the
+// firmware's writes to it go through platformSerialWrite, so the board's
+// waits are quiet too.
 void setSerialLine(int fd);
 
 }  // namespace sim

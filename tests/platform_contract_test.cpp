@@ -63,7 +63,7 @@ TEST(PlatformContract, ATimedWaitOnAPipeTimesOutThenSeesTheByte) {
     EXPECT_EQ(platformWaitReadable(p[0], 1000), 0);
     EXPECT_GE(platformMonotonicUs() - before, 1000);
     EXPECT_EQ(platformWaitReadable(p[0], -1), 0);
-    ASSERT_EQ(write(p[1], "x", 1), 1);
+    ASSERT_EQ(platformSerialWrite(p[1], "x", 1), 1);
     EXPECT_EQ(platformWaitReadable(p[0], 1000), 1);
     EXPECT_EQ(platformWaitReadable(p[0], 0), 1);
     close(p[0]);
@@ -81,6 +81,9 @@ TEST(PlatformContract, CallsOnADescriptorThatIsNotOpenFail) {
     EXPECT_EQ(platformSpiIoctl(fd, SPI_IOC_RD_MODE, &mode), -1);
     EXPECT_EQ(platformSpiWrite(fd, &byte, 1), -1);
     EXPECT_EQ(platformSpiRead(fd, &byte, 1), -1);
+    errno = 0;
+    EXPECT_EQ(platformSerialWrite(fd, &byte, 1), -1);
+    EXPECT_EQ(errno, EBADF);
     FbScreenInfo info{};
     EXPECT_EQ(platformFbScreenInfo(fd, info), 2);
 }

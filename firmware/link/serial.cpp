@@ -102,7 +102,7 @@ int set_opt(int fd, int32_t nSpeed, int nBits, char nEvent, int nStop) {
 
 int sendDataTty(int fd, const char* data, int len) {
     tcflush(fd, TCIOFLUSH);
-    if (write(fd, data, static_cast<size_t>(len)) < 0) {
+    if (platformSerialWrite(fd, data, static_cast<unsigned long>(len)) < 0) {
         perror("write device error");
         return -1;
     }

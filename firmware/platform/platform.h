@@ -61,6 +61,15 @@ int platformSleepUs(int64_t us);
 // descriptor that is not open). A negative `us` does not wait.
 int platformWaitReadable(int fd, int64_t us);
 
+// --- The serial line to the motion board (sim: sim_platform.cpp) ----------
+// Any firmware thread, holding the port's lock.
+//
+// The line is opened and set up with the kernel's own calls; what is
+// written to it goes through the seam, so that the simulator knows when a
+// byte is on its way to the board and need not look for one otherwise.
+// write(2) and its result.
+long platformSerialWrite(int fd, const void* data, unsigned long len);
+
 // --- Threads and locks (sim: sim_platform.cpp) ----------------------------
 // Any firmware thread.
 //

@@ -755,7 +755,10 @@ void VirtualClock::whenFirstSettled(std::function<void()> then) {
 }
 
 void VirtualClock::written() {
-    poke();
+    std::lock_guard<std::mutex> lk(s_->m);
+    s_->quietClean = false;
+    // A party steps when it waits; for an outsider the clock's thread does.
+    if (t_party == nullptr) s_->clockCv.notify_one();
 }
 
 void VirtualClock::poke() {

@@ -109,7 +109,8 @@ void MotionBoard::serve(int fd) {
     char chunk[512];
     while (!stop_) {
         const int fds[2] = {fd, wake_[0]};
-        const int ready = clock().waitReadable(fds, 2, kForever);
+        // The firmware writes the line through the platform, which tells the clock.
+        const int ready = clock().waitReadable(fds, 2, kForever, true);
         if (stop_ || ready != 0) break;
         const ssize_t n = read(fd, chunk, sizeof chunk);
         if (n <= 0) {

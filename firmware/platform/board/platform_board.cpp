@@ -109,6 +109,10 @@ long platformSpiWrite(int fd, const void* data, unsigned long len) {
     return write(fd, data, len);
 }
 
+long platformSerialWrite(int fd, const void* data, unsigned long len) {
+    return write(fd, data, len);
+}
+
 long platformSpiRead(int fd, void* data, unsigned long len) {
     return read(fd, data, len);
 }
