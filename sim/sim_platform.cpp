@@ -35,13 +35,21 @@ struct JobThread {
 
 // The serial line's device; 0: none.
 std::atomic<dev_t> g_serialLine{0};
+// The firmware's port once found to be on that device (-1: not yet).
+std::atomic<int> g_linePort{-1};
 
-// The firmware opens the line by its path: its descriptor is told by the
-// device it stands for.
+// The firmware opens the line by its path and never closes it: its port is
+// told by the device it stands for, once.
 bool isSerialLine(int fd) {
+    if (fd < 0) return false;
+    if (g_linePort.load(std::memory_order_relaxed) == fd) return true;
     const dev_t line = g_serialLine.load(std::memory_order_relaxed);
     struct stat st {};
-    return line != 0 && fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == line;
+    if (line == 0 || fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != line) {
+        return false;
+    }
+    g_linePort.store(fd, std::memory_order_relaxed);
+    return true;
 }
 }  // namespace
 
@@ -49,6 +57,7 @@ void setSerialLine(int fd) {
     struct stat st {};
     const bool ok = fd >= 0 && fstat(fd, &st) == 0 && S_ISCHR(st.st_mode);
     g_serialLine.store(ok ? st.st_rdev : 0, std::memory_order_relaxed);
+    g_linePort.store(-1, std::memory_order_relaxed);
 }
 
 void setJobListener(JobListener listener) {
