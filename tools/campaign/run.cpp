@@ -8,9 +8,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "firmware/print/print.h"
 #include "firmware/print/print_file.h"
@@ -26,9 +26,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// In one piece: the stick's print files are megabytes, read twice a session.
 std::string readFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    std::ostringstream out;
+    out << in.rdbuf();
+    return std::move(out).str();
 }
 
 std::map<std::string, std::string> folderFiles(const fs::path& dir) {
