@@ -57,6 +57,16 @@ void waitAtGate(std::atomic<int>& gate) {
     }
 }
 
+// The first of `n` polled descriptors that is ready or shows an error, -2
+// for one that is not open, -1 for none.
+int readyIndex(const pollfd* f, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (f[i].revents & POLLNVAL) return -2;
+        if (f[i].revents & (POLLIN | POLLHUP | POLLERR)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
 void openGate(std::atomic<int>& gate) {
     if (gate.exchange(kOpen, std::memory_order_release) == kAsleep) {
         syscall(SYS_futex, reinterpret_cast<int*>(&gate), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr,
@@ -265,15 +275,7 @@ VirtualClock::State::Step VirtualClock::State::step(std::unique_lock<std::mutex>
     const std::vector<std::pair<Party*, size_t>>& owners = pollOwners;
     for (size_t o = 0; polled && o < owners.size(); ++o) {
         Party* p = owners[o].first;
-        const size_t first = owners[o].second;
-        int result = -1;
-        for (size_t i = 0; i < p->fds.size() && result == -1; ++i) {
-            const short ev = fds[first + i].revents;
-            if (ev & POLLNVAL)
-                result = -2 - static_cast<int>(i);
-            else if (ev & (POLLIN | POLLHUP | POLLERR))
-                result = static_cast<int>(i);
-        }
+        const int result = readyIndex(&fds[owners[o].second], p->fds.size());
         if (result == -1) continue;
         release(p, result);
         any = true;
@@ -565,12 +567,7 @@ int VirtualClock::waitReadable(const int* fds, int count, int64_t deadline, bool
     std::vector<pollfd> p(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) p[static_cast<size_t>(i)] = pollfd{fds[i], POLLIN, 0};
     const auto ready = [&p]() {
-        if (poll(p.data(), p.size(), 0) <= 0) return -1;
-        for (size_t i = 0; i < p.size(); ++i) {
-            if (p[i].revents & POLLNVAL) return -2;
-            if (p[i].revents & (POLLIN | POLLHUP | POLLERR)) return static_cast<int>(i);
-        }
-        return -1;
+        return poll(p.data(), p.size(), 0) <= 0 ? -1 : readyIndex(p.data(), p.size());
     };
     const auto finish = [](int r) {
         if (r <= -2) {
@@ -581,6 +578,16 @@ int VirtualClock::waitReadable(const int* fds, int count, int64_t deadline, bool
     };
     std::unique_lock<std::mutex> lk(s_->m);
     Party* const self = t_party;
+    // `polledAll`: the poll just made covered every waiting party too.
+    const auto waitAsParty = [&](bool polledAll) {
+        self->state = Party::State::FdWait;
+        self->fds = p;
+        self->quiet = quiet;
+        self->deadline = deadline;
+        s_->pollFresh = polledAll;
+        s_->waitReleased(lk, self);
+        return finish(self->result);
+    };
     if (self != nullptr && s_->serial()) {
         const auto same = [&p](const std::vector<pollfd>& kept) {
             return std::equal(p.begin(), p.end(), kept.begin(), kept.end(),
@@ -591,46 +598,17 @@ int VirtualClock::waitReadable(const int* fds, int count, int64_t deadline, bool
         // the others' if they need it.
         const bool idle = quiet && self->idleQuiet && s_->quietClean && same(self->fds);
         self->idleQuiet = false;
-        if (idle) {
-            if (deadline <= g_now.load()) return -1;
-            self->state = Party::State::FdWait;
-            self->fds = p;
-            self->quiet = true;
-            self->deadline = deadline;
-            s_->waitReleased(lk, self);
-            return finish(self->result);
-        }
+        if (idle) return deadline <= g_now.load() ? -1 : waitAsParty(false);
         // One poll for its own descriptors and every waiting party's.
         s_->pollSet.assign(p.begin(), p.end());
         s_->pollWaiting(p.size());
-        std::copy_n(s_->pollSet.begin(), p.size(), p.begin());
-        int r = -1;
-        for (size_t i = 0; i < p.size() && r == -1; ++i) {
-            if (p[i].revents & POLLNVAL)
-                r = -2;
-            else if (p[i].revents & (POLLIN | POLLHUP | POLLERR))
-                r = static_cast<int>(i);
-        }
+        const int r = readyIndex(s_->pollSet.data(), p.size());
         if (r != -1 || deadline <= g_now.load()) return finish(r);
-        for (pollfd& f : p) f.revents = 0;
-        self->state = Party::State::FdWait;
-        self->fds = p;
-        self->quiet = quiet;
-        self->deadline = deadline;
-        s_->pollFresh = true;
-        s_->waitReleased(lk, self);
-        return finish(self->result);
+        return waitAsParty(true);
     }
     int r = ready();
     if (r != -1 || deadline <= g_now.load()) return finish(r);
-    if (self != nullptr) {
-        self->state = Party::State::FdWait;
-        self->fds = p;
-        self->quiet = quiet;
-        self->deadline = deadline;
-        s_->waitReleased(lk, self);
-        return finish(self->result);
-    }
+    if (self != nullptr) return waitAsParty(false);
     // An outsider: looks again at every step of time, and now and then in
     // case another outsider is the writer.
     auto at = s_->watchers.insert(deadline);
