@@ -219,27 +219,6 @@ class PartFileScenario : public SimScenario {
     }
 };
 
-// Overhang, hollow, bodies side by side, a shrinking layer, a one-cell
-// post: the printed part equals its file and its surface is closed around
-// the cells' volume.
-TEST_F(PartFileScenario, APartOfEveryKindOfStepHasAClosedSurface) {
-    put("features.pvk4k", PrintFileBuilder::features().bytes());
-    ASSERT_NO_FATAL_FAILURE(restart());
-    expectStateWithin("usb_file_count", 2, 3000);
-    ASSERT_EQ(print("features.pvk4k"), 200);
-    awaitStatus(PRINT_END, 600);
-    const json part = get("/api/part");
-    EXPECT_EQ(part["layers_cured"], 8);
-    EXPECT_EQ(part["unbonded_layer_count"], 0);
-    EXPECT_TRUE(get("/api/part?file=features.pvk4k")["equal"].get<bool>());
-    auto res = client_->Get("/api/part.stl");
-    ASSERT_TRUE(res && res->status == 200);
-    const geometry::Mesh mesh = geometry::readStl(res->body);
-    EXPECT_TRUE(mesh.closed);
-    const double volume = part["volume_mm3"];
-    EXPECT_NEAR(mesh.volume, volume, volume * 1e-3);
-}
-
 TEST_F(PartFileScenario, AFileExposedFarTooShortLeavesItsLayersUnbonded) {
     ASSERT_EQ(print("short.pvk4k"), 200);
     awaitStatus(PRINT_END, 600);

@@ -47,23 +47,6 @@ class SafetyScenario : public SimScenario {
     }
 };
 
-// The longest exposure a file may ask for is lit for that long and at most
-// the stated margin more, as the board records it.
-using LightScenario = SimScenario;
-TEST_F(LightScenario, TheLongestExposureStaysWithinItsMargin) {
-    makeStick();
-    PrintFileBuilder f = PrintFileBuilder::quick(2);
-    f.p.burnin_time = f.p.curing_time = ENVELOPE_TIME_MAX_MS;
-    put("longest.pvk4k", f.bytes());
-    ASSERT_NO_FATAL_FAILURE(restart());
-    ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 1, 150));
-    ASSERT_EQ(print("longest.pvk4k"), 200);
-    awaitStatus(PRINT_END, 700);
-    const double longest = get("/api/board")["longest_light_ms"];
-    EXPECT_GE(longest, ENVELOPE_TIME_MAX_MS);
-    EXPECT_LE(longest, ENVELOPE_TIME_MAX_MS + ENVELOPE_LIGHT_MARGIN_MS);
-}
-
 TEST_F(SafetyScenario, FilesThatWouldLeaveTheEnvelopeAreRefusedAtThePreview) {
     const uint64_t since = mark();
     const uint64_t log = get("/api/log")["next"];

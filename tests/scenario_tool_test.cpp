@@ -299,29 +299,6 @@ TEST_F(PrintHookScenario, TheHookDoesWhatTheStartButtonDoes) {
     awaitStatus(PRINT_END);
 }
 
-// A request goes to a print thread; with none alive it is refused, and the
-// next job runs as if it had never been asked.
-TEST_F(PrintHookScenario, ARequestWithNoJobIsRefusedAndLeavesTheNextJobAlone) {
-    for (const char* request : {"pause", "resume", "temppause", "cancel"}) {
-        SCOPED_TRACE(request);
-        auto res = client_->Post("/api/print/request", json{{"request", request}}.dump(),
-                                 "application/json");
-        ASSERT_TRUE(res);
-        EXPECT_EQ(res->status, 400);
-        EXPECT_NE(res->body.find("no job"), std::string::npos) << res->body;
-    }
-    run(1000);
-    ASSERT_EQ(print()->status, 200);
-    // A pause kept from before would hold the job after its first layer.
-    awaitStatus(PRINT_END);
-    EXPECT_EQ(state()["current_layer"], 3) << "every layer printed";
-    // While the job runs, a request is taken.
-    ASSERT_EQ(print()->status, 200);
-    ASSERT_NO_FATAL_FAILURE(awaitState("is_printing_true", 1, 50));
-    EXPECT_EQ(post(R"({"request":"cancel"})", "/api/print/request"), 200);
-    awaitStatus(PRINT_END);
-}
-
 // The demo stick, as a person starts the simulator: a copy of the folder.
 class StickScenario : public SimScenario {
   protected:

@@ -77,31 +77,6 @@ TEST_F(TouchScenario, SavingRewritesOnlyTheParameterBlockAndLeavesTheStickReadOn
     EXPECT_TRUE(get("/api/board")["usb"]["read_only"].get<bool>());
 }
 
-TEST_F(TouchScenario, AHotPanelRefusesTheStartAndPausesTheJobUntilItCools) {
-    ASSERT_EQ(post(R"({"temperature":56})"), 200);
-    ASSERT_NO_FATAL_FAILURE(awaitState("current_temperature", 56, 150));
-    ASSERT_NO_FATAL_FAILURE(openJob());
-    startFromPreview();
-    passes(3);
-    EXPECT_EQ(state()["current_window_ID"], INDEX_WINDOW_DETAIL);
-    EXPECT_EQ(state()["print_status"], 0);
-
-    ASSERT_EQ(post(R"({"temperature":55})"), 200);
-    ASSERT_NO_FATAL_FAILURE(awaitState("current_temperature", 55, 150));
-    touch(160, 120);  // away from the warning: the preview again
-    ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_DETAIL));
-    startFromPreview();
-    ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_PRINT));
-    ASSERT_NO_FATAL_FAILURE(awaitState("current_layer", 2, 5000));
-
-    ASSERT_EQ(post(R"({"temperature":60})"), 200);
-    ASSERT_NO_FATAL_FAILURE(awaitStatus(PRINT_TEMP_PAUSED));
-    EXPECT_FALSE(get("/api/board")["light"].get<bool>());
-    ASSERT_EQ(post(R"({"temperature":40})"), 200);
-    ASSERT_NO_FATAL_FAILURE(awaitStatus(PRINT_RUNNING));
-    ASSERT_NO_FATAL_FAILURE(endByButton());
-}
-
 TEST_F(TouchScenario, TheLightTestLightsTheMaskAndBackSwitchesItOff) {
     press(pic_homepagebuttonsetting);
     ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_SETTING));
