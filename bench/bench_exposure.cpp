@@ -173,13 +173,19 @@ const Layer& layer(int kind) {
     return l;
 }
 
-template <int Kind, bool Naive>
+// How a layer is decoded: decodeLayer, the baseline, or the portable decoder
+// the board runs (decodeLayer here may take a wider one).
+enum class Way { Fastest, Naive, Portable };
+
+template <int Kind, Way How>
 void decodeBench(benchmark::State& state) {
     const Layer& l = layer(Kind);
     uint8_t* f = frame();
+    const auto decode = How == Way::Naive      ? naiveDecode
+                        : How == Way::Portable ? layerDecoders().front().decode
+                                               : decodeLayer;
     for (auto _ : state) {
-        const int r = Naive ? naiveDecode(l.code.data(), l.code.size(), f)
-                            : decodeLayer(l.code.data(), l.code.size(), f);
+        const int r = decode(l.code.data(), l.code.size(), f);
         benchmark::DoNotOptimize(r);
         benchmark::ClobberMemory();
     }
@@ -209,13 +215,17 @@ BENCHMARK(BM_MemsetFrame)->ComputeStatistics("min", fastest);
 
 #define LAYER_BENCHMARKS(Kind, index)                              \
     static void BM_Decode##Kind(benchmark::State& s) {             \
-        decodeBench<index, false>(s);                              \
+        decodeBench<index, Way::Fastest>(s);                       \
     }                                                              \
     static void BM_Naive##Kind(benchmark::State& s) {              \
-        decodeBench<index, true>(s);                               \
+        decodeBench<index, Way::Naive>(s);                         \
+    }                                                              \
+    static void BM_PortableDecode##Kind(benchmark::State& s) {     \
+        decodeBench<index, Way::Portable>(s);                      \
     }                                                              \
     BENCHMARK(BM_Decode##Kind)->ComputeStatistics("min", fastest); \
-    BENCHMARK(BM_Naive##Kind)->ComputeStatistics("min", fastest);
+    BENCHMARK(BM_Naive##Kind)->ComputeStatistics("min", fastest);  \
+    BENCHMARK(BM_PortableDecode##Kind)->ComputeStatistics("min", fastest);
 
 LAYER_BENCHMARKS(Solid, 0)
 LAYER_BENCHMARKS(Sparse, 1)

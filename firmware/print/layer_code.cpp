@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 // Walks the runs of `code`, handing each (length, value) to `emit`, which
@@ -40,6 +44,10 @@ int walkRuns(const uint8_t* code, size_t n, Emit&& emit) {
 // first scanned by a loop the compiler vectorises, which finds where runs end
 // and how long they are; then each byte takes the same few stores and only
 // long runs branch off.
+//
+// The loop is compiled twice: with 16-byte stores everywhere, and with
+// 64-byte vectors for the machines the simulator runs on that have them.
+// Either writes the same frame; decodeLayer takes the wider one it can run.
 
 // The reversing copy's unit: 16 pixels.
 constexpr uint32_t kBlock = 48;
@@ -48,11 +56,11 @@ constexpr uint32_t kStage = 64 * kBlock;
 // Runs up to this long take one fill64() in scanned chunks: storing more
 // bytes than most runs need costs less than branching on their length.
 constexpr uint32_t kShort = 64;
-// Runs this long or longer go to the frame directly. The buffer goes out
-// before such a run in whole blocks, which may reach up to a block into the
-// run's whole pixels (written over next), so there must be that many, and
-// the stores that fill them need 64.
-constexpr uint32_t kLong = 68;
+// kLong, set for each instruction set below: runs this long or longer go to
+// the frame directly. The buffer goes out before such a run in whole blocks,
+// which may reach up to a block into the run's whole pixels (written over
+// next), so there must be that many, and the stores that fill them need 64.
+
 // Whole pixels of a run from this many bytes on go to memset, faster for
 // them than stores in line.
 constexpr uint32_t kMemset = 16384;
@@ -61,8 +69,7 @@ constexpr uint32_t kBatch = 64;
 // Code bytes scanned at a time otherwise.
 constexpr uint32_t kChunk = 256;
 static_assert(kStage % kBlock == 0 && kBlock % 3 == 0);
-static_assert(kShort < kLong);
-static_assert(kLong - 4 >= kBlock && kLong - 4 >= 64 && kChunk >= kBatch);
+static_assert(kChunk >= kBatch);
 
 // For each code byte, its level's value 16 times: a run of up to 16 values is
 // one store, which may pass the run's end; the next run overwrites the excess.
@@ -77,6 +84,24 @@ constexpr Splats makeSplats() {
     return s;
 }
 constexpr Splats kSplat = makeSplats();
+
+// Whether two code bytes have the same level.
+uint32_t sameLevel(uint8_t a, uint8_t b) {
+    return ((a ^ b) & 0xF0) == 0;
+}
+
+// What each byte of a chunk does: `advance` is the run's length where the
+// byte is its last digit, else 0; `special` is kRunEnd at the last digit of a
+// run longer than kShort, and has kLongDigits from the fourth digit of a run
+// on (the scan reads three).
+constexpr uint8_t kRunEnd = 2;
+constexpr uint8_t kLongDigits = 1;
+struct Chunk {
+    alignas(16) uint16_t advance[kChunk];
+    alignas(16) uint8_t special[kChunk];
+};
+
+namespace portable {
 
 // Byte j of a block of pixels in frame order comes from value j + 2, j or
 // j - 2 of the same block (by j % 3): three shifted loads, each masked.
@@ -108,28 +133,13 @@ void reverse16(uint8_t* __restrict dst, const uint8_t* __restrict src) {
 
 // `blocks` blocks from value order to frame order. `src` may be read two
 // bytes before and after; the masks drop those.
-void reverseBlocks(uint8_t* __restrict dst, const uint8_t* __restrict src, uint32_t blocks) {
+void reverseBlocks(uint8_t* __restrict dst, const uint8_t* __restrict src, uint32_t blocks,
+                   uint32_t /*spare*/ = 0) {
     for (uint32_t b = 0; b < blocks; ++b, dst += kBlock, src += kBlock) {
         reverse16<0>(dst, src);
         reverse16<16>(dst, src);
         reverse16<32>(dst, src);
     }
-}
-
-// Whether two code bytes have the same level.
-uint32_t sameLevel(uint8_t a, uint8_t b) {
-    return ((a ^ b) & 0xF0) == 0;
-}
-
-// Whether each of the kBatch code bytes from `p` is a run of its own: each
-// has a level other than the byte before it (p[-1] included) and p[kBatch-1]
-// than p[kBatch].
-bool singleDigits(const uint8_t* p) {
-    uint8_t least = static_cast<uint8_t>((p[kBatch - 1] ^ p[kBatch]) & 0xF0);
-    for (uint32_t j = 0; j < kBatch; ++j) {
-        least = std::min(least, static_cast<uint8_t>(((p - 1)[j] ^ p[j]) & 0xF0));
-    }
-    return least != 0;
 }
 
 // Appends the kBatch one-digit runs from `p` at `q`, one store each.
@@ -156,34 +166,6 @@ uint8_t* fillSingleDigits(uint8_t* q, const uint8_t* p) {
     return q;
 }
 
-// What each byte of a chunk does: `advance` is the run's length where the
-// byte is its last digit, else 0; `special` is kRunEnd at the last digit of a
-// run longer than kShort, and has kLongDigits from the fourth digit of a run
-// on (the scan reads three).
-constexpr uint8_t kRunEnd = 2;
-constexpr uint8_t kLongDigits = 1;
-struct Chunk {
-    alignas(16) uint16_t advance[kChunk];
-    alignas(16) uint8_t special[kChunk];
-};
-
-// Scans the chunk at `p`, reading p[-3] to p[kChunk]. A run's length is read
-// at its last digit from it and the two bytes before.
-void scanChunk(const uint8_t* __restrict p, Chunk& __restrict c) {
-    for (uint32_t j = 0; j < kChunk; ++j) {
-        const uint8_t p3 = (p - 3)[j], p2 = (p - 2)[j], p1 = (p - 1)[j], b = p[j], next = p[j + 1];
-        const uint16_t c1 = sameLevel(p1, b) ? 0xFFFF : 0;
-        const uint16_t c2 = c1 & (sameLevel(p2, p1) ? 0xFFFF : 0);
-        const uint16_t c3 = c2 & (sameLevel(p3, p2) ? 0xFFFF : 0);
-        const uint16_t last = sameLevel(b, next) ? 0 : 0xFFFF;
-        const uint16_t length =
-            static_cast<uint16_t>((b & 0x0F) | ((p1 & 0x0F) << 4 & c1) | ((p2 & 0x0F) << 8 & c2));
-        c.advance[j] = length & last;
-        c.special[j] =
-            static_cast<uint8_t>((c3 & kLongDigits) | (last & (length > kShort ? kRunEnd : 0)));
-    }
-}
-
 // 64 bytes of one value, from the 16 at `splat`.
 void fill64(uint8_t* p, const uint8_t* splat) {
     memcpy(p, splat, 16);
@@ -192,196 +174,179 @@ void fill64(uint8_t* p, const uint8_t* splat) {
     memcpy(p + 48, splat, 16);
 }
 
-// Whole pixels of one run, bytes [d, e), e - d >= 64: 256 bytes at a time,
-// then the last up to 256 in four 64-byte stretches that may overlap.
-void fillPixels(uint8_t* d, uint8_t* e, const uint8_t* splat) {
-    const size_t size = static_cast<size_t>(e - d);
-    if (size >= kMemset) {
-        memset(d, splat[0], size);
-        return;
-    }
-    for (size_t at = 0; size - at > 256; at += 256) {
-        fill64(d + at, splat);
-        fill64(d + at + 64, splat);
-        fill64(d + at + 128, splat);
-        fill64(d + at + 192, splat);
-    }
-    const size_t tail = std::min<size_t>(size, 256);
-    d = e - tail;
-    fill64(d, splat);
-    fill64(d + std::min<size_t>(64, tail - 64), splat);
-    fill64(d + std::min<size_t>(128, tail - 64), splat);
-    fill64(e - 64, splat);
+constexpr uint32_t kLong = 68;
+
+// A run shorter than kLong into the buffer: kLong bytes of its value.
+void gatherRun(uint8_t* q, const uint8_t* splat) {
+    for (uint32_t j = 0; j < kLong; j += 16) memcpy(q + j, splat, 16);
 }
 
-// Where the gathered values go: the frame from `base` (a pixel start) on.
-// The count of gathered values lives in the caller's loop, where it stays in
-// a register; the calls here take it and hand back the new one.
-class Stage {
-  public:
-    static constexpr uint32_t kRefused = UINT32_MAX;
+#include "print/layer_decode_loop.h"
 
-    explicit Stage(uint8_t* frame) : frame_(frame) { memset(buf_, 0, sizeof buf_); }
+}  // namespace portable
 
-    uint8_t* values() { return buf_ + kPad; }
+#if defined(__x86_64__)
+// The same loop with 64-byte vectors: byte permutes and compressing stores do
+// in one instruction what the portable code spends a dozen on.
+#if defined(__clang__)
+#pragma clang attribute push(                                                           \
+    __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,popcnt"))), \
+    apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,popcnt")
+// GCC takes the intrinsics' deliberately undefined starting values for
+// uninitialised ones.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+namespace wide {
 
-    // Values from the buffer's start to the end of the frame.
-    uint32_t room() const { return FRAME_BYTES - base_; }
-
-    // A count reaching this means the buffer is full or the last run passed
-    // the end of the frame.
-    uint32_t limit() const { return std::min(kStage, room() + 1); }
-
-    // Copies out `count` gathered values, ending the layer.
-    void finish(uint32_t count) {
-        const uint32_t blocks = count / kBlock;
-        reverseBlocks(frame_ + base_, values(), blocks);
-        for (uint32_t j = blocks * kBlock; j < count; ++j) {
-            frame_[base_ + j / 3 * 3 + 2 - j % 3] = values()[j];
-        }
-    }
-
-    // After a run of `length` values took the count to limit(): refuses the
-    // run if it passes the end of the frame, else copies out a full buffer
-    // and moves the rest to the front.
-    [[gnu::noinline]] uint32_t spill(uint32_t count, uint32_t length) {
-        if (count > room()) {
-            finish(count - length);
-            return kRefused;
-        }
-        reverseBlocks(frame_ + base_, values(), kStage / kBlock);
-        memcpy(values(), values() + kStage, count - kStage);
-        base_ += kStage;
-        return count - kStage;
-    }
-
-    // Adds a run of `length` values of code byte b's level after `count`
-    // gathered ones: gathered if shorter than kLong, else to the frame.
-    [[gnu::noinline]] uint32_t run(uint32_t count, uint8_t b, uint32_t length) {
-        if (length < kLong) {
-            uint8_t* q = values() + count;
-            for (uint32_t j = 0; j < kLong; j += 16) memcpy(q + j, kSplat.v[b], 16);
-            count += length;
-            return count >= limit() ? spill(count, length) : count;
-        }
-        const uint32_t pos = base_ + count;
-        if (length > FRAME_BYTES - pos) {
-            finish(count);
-            return kRefused;
-        }
-        // The run's first values complete the pixel in the buffer, which goes
-        // out up to the run's first whole pixel; whole blocks, so it may reach
-        // into the run's whole pixels, written next.
-        memcpy(values() + count, kSplat.v[b], 16);
-        const uint32_t first = (pos + 2) / 3 * 3;
-        const uint32_t end = pos + length;
-        const uint32_t last = end / 3 * 3;
-        reverseBlocks(frame_ + base_, values(), (first - base_ + kBlock - 1) / kBlock);
-        fillPixels(frame_ + first, frame_ + last, kSplat.v[b]);
-        // The run's last partial pixel starts the buffer anew.
-        base_ = last;
-        memcpy(values(), kSplat.v[b], 16);
-        return end - last;
-    }
-
-  private:
-    // Room before the values for the reversing copy's look-behind.
-    static constexpr uint32_t kPad = 16;
-
-    uint8_t* frame_;
-    uint32_t base_ = 0;
-    // A full buffer, then a batch of one-digit runs or a run shorter than
-    // kLong with its last store past it, and the copy's look-ahead.
-    alignas(64) uint8_t buf_[kPad + kStage + 15 * kBatch + 16 + kBlock];
+// Four blocks, 192 values, go out as three full vectors: vector k takes the
+// values from 64k - 2 to 64k + 66 of the group, from two loads that overlap.
+struct FrameOrder {
+    alignas(64) uint8_t group[3][64];  // a two-source permute's lanes
+    alignas(64) uint8_t block[64];     // one block, for what is left over
 };
-
-// Where decoding goes on after wholeRun(): the next code byte (0 when the
-// run was refused) and the gathered count.
-struct Resume {
-    size_t next;
-    uint32_t count;
-};
-
-// The run that code[at] belongs to, whole: back to its first digit (the
-// digits before a run's last move nothing), then its length gathered a digit
-// at a time. For runs the scan cannot measure and the code's ends.
-[[gnu::noinline]] Resume wholeRun(const uint8_t* code, size_t n, size_t at, Stage& stage,
-                                  uint32_t count) {
-    while (at > 0 && sameLevel(code[at - 1], code[at])) --at;
-    const uint8_t b = code[at];
-    uint32_t length = b & 0x0F;
-    while (++at < n && sameLevel(code[at], b)) {
-        length = length * 16 + (code[at] & 0x0F);
-        if (length > FRAME_BYTES) {
-            stage.finish(count);
-            return {0, 0};
+constexpr FrameOrder makeFrameOrder() {
+    FrameOrder o{};
+    for (uint32_t k = 0; k < 3; ++k) {
+        for (uint32_t j = 0; j < 64; ++j) {
+            const uint32_t at = 64 * k + j;
+            const uint32_t from = at / 3 * 3 + 2 - at % 3 + 2 - 64 * k;  // from value 64k - 2
+            o.group[k][j] = static_cast<uint8_t>(from < 64 ? from : 64 | (from - 4));
         }
     }
-    count = stage.run(count, b, length);
-    return {count == Stage::kRefused ? 0 : at, count};
+    for (uint32_t j = 0; j < kBlock; ++j) o.block[j] = static_cast<uint8_t>(j / 3 * 3 + 2 - j % 3);
+    return o;
 }
+constexpr FrameOrder kFrameOrder = makeFrameOrder();
+constexpr __mmask64 kBlockBytes = (uint64_t{1} << kBlock) - 1;
+static_assert(4 * kBlock == 192);
+
+// `spare` bytes after the last block may be written over: with 16, no block
+// needs a masked store, which costs as much as the three of a group.
+void reverseBlocks(uint8_t* __restrict dst, const uint8_t* __restrict src, uint32_t blocks,
+                   uint32_t spare = 0) {
+    const __m512i order0 = _mm512_load_si512(kFrameOrder.group[0]);
+    const __m512i order1 = _mm512_load_si512(kFrameOrder.group[1]);
+    const __m512i order2 = _mm512_load_si512(kFrameOrder.group[2]);
+    for (; blocks >= 4; blocks -= 4, dst += 4 * kBlock, src += 4 * kBlock) {
+        _mm512_storeu_si512(dst, _mm512_permutex2var_epi8(_mm512_loadu_si512(src - 2), order0,
+                                                          _mm512_loadu_si512(src + 2)));
+        _mm512_storeu_si512(dst + 64, _mm512_permutex2var_epi8(_mm512_loadu_si512(src + 62), order1,
+                                                               _mm512_loadu_si512(src + 66)));
+        _mm512_storeu_si512(dst + 128,
+                            _mm512_permutex2var_epi8(_mm512_loadu_si512(src + 126), order2,
+                                                     _mm512_loadu_si512(src + 130)));
+    }
+    const __m512i order = _mm512_load_si512(kFrameOrder.block);
+    for (; blocks > 0; --blocks, dst += kBlock, src += kBlock) {
+        const __m512i v = _mm512_permutexvar_epi8(order, _mm512_loadu_si512(src));
+        if (spare >= 64 - kBlock) {
+            _mm512_storeu_si512(dst, v);
+        } else {
+            _mm512_mask_storeu_epi8(dst, kBlockBytes, v);
+        }
+    }
+}
+
+void fill64(uint8_t* p, const uint8_t* splat) {
+    _mm512_storeu_si512(
+        p, _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(splat))));
+}
+
+// For runs of up to Width values, Width lanes to each code byte: lane j is
+// for byte j / Width and is its (j % Width)th value.
+template <uint32_t Width>
+struct Spread {
+    alignas(64) uint8_t code[64], slot[64];
+};
+template <uint32_t Width>
+constexpr Spread<Width> makeSpread() {
+    Spread<Width> s{};
+    for (uint32_t j = 0; j < 64; ++j) {
+        s.code[j] = static_cast<uint8_t>(j / Width);
+        s.slot[j] = static_cast<uint8_t>(j % Width);
+    }
+    return s;
+}
+constexpr Spread<4> kSpread4 = makeSpread<4>();
+constexpr Spread<8> kSpread8 = makeSpread<8>();
+constexpr Spread<16> kSpread16 = makeSpread<16>();
+
+// 64 / Width runs at a time: each code byte's value spread over Width lanes,
+// of which the first `length` are kept and packed together.
+template <uint32_t Width>
+uint8_t* expandRuns(uint8_t* q, __m512i values, __m512i lengths, const Spread<Width>& spread) {
+    const __m512i slot = _mm512_load_si512(spread.slot);
+    __m512i code = _mm512_load_si512(spread.code);
+    const __m512i step = _mm512_set1_epi8(64 / Width);
+    for (uint32_t g = 0; g < Width; ++g, code = _mm512_add_epi8(code, step)) {
+        const __mmask64 keep = _mm512_cmplt_epu8_mask(slot, _mm512_permutexvar_epi8(code, lengths));
+        _mm512_storeu_si512(
+            q, _mm512_maskz_compress_epi8(keep, _mm512_permutexvar_epi8(code, values)));
+        q += _mm_popcnt_u64(keep);
+    }
+    return q;
+}
+
+uint8_t* fillSingleDigits(uint8_t* q, const uint8_t* p) {
+    const __m512i code = _mm512_loadu_si512(p);
+    const __m512i low = _mm512_set1_epi8(0x0F);
+    const __m512i levels = _mm512_and_si512(_mm512_srli_epi16(code, 4), low);
+    const __m512i values = _mm512_or_si512(levels, _mm512_slli_epi16(levels, 4));
+    const __m512i lengths = _mm512_and_si512(code, low);
+    if (_mm512_cmpgt_epu8_mask(lengths, _mm512_set1_epi8(4)) == 0) {
+        return expandRuns(q, values, lengths, kSpread4);
+    }
+    if (_mm512_cmpgt_epu8_mask(lengths, _mm512_set1_epi8(8)) == 0) {
+        return expandRuns(q, values, lengths, kSpread8);
+    }
+    return expandRuns(q, values, lengths, kSpread16);
+}
+
+// Runs up to 256 values take four stores into the buffer, where whole groups
+// go out together, rather than a branch for every stretch of the frame.
+constexpr uint32_t kLong = 256;
+
+void gatherRun(uint8_t* q, const uint8_t* splat) {
+    const __m512i v =
+        _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(splat)));
+    for (uint32_t j = 0; j < kLong; j += 64) _mm512_storeu_si512(q + j, v);
+}
+
+#include "print/layer_decode_loop.h"
+
+}  // namespace wide
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC diagnostic pop
+#pragma GCC pop_options
+#endif
+
+bool hasWideVectors() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
+           __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("popcnt");
+}
+#endif
 
 }  // namespace
 
+std::vector<LayerDecoder> layerDecoders() {
+    std::vector<LayerDecoder> decoders{{"portable", portable::decode}};
+#if defined(__x86_64__)
+    if (hasWideVectors()) decoders.push_back({"avx512", wide::decode});
+#endif
+    return decoders;
+}
+
 int decodeLayer(const uint8_t* code, size_t n, uint8_t* frame) {
-    Stage stage(frame);
-    uint8_t* const values = stage.values();
-    uint32_t count = 0;  // values gathered; below limit between runs
-    uint32_t limit = stage.limit();
-    Chunk chunk;
-    size_t i = 0;  // the next code byte
-    while (i < n) {
-        if (i < 3 || n - i <= kChunk) {
-            // The code's first and last bytes, a run at a time.
-            const Resume r = wholeRun(code, n, i, stage, count);
-            if (r.next == 0) return LAYER_RUN_TOO_LONG;
-            i = r.next;
-            count = r.count;
-            limit = stage.limit();
-            continue;
-        }
-        if (count + 15 * kBatch <= stage.room() && singleDigits(code + i)) {
-            count = static_cast<uint32_t>(fillSingleDigits(values + count, code + i) - values);
-            i += kBatch;
-            if (count >= kStage) {
-                count = stage.spill(count, 0);
-                limit = stage.limit();
-            }
-            continue;
-        }
-        scanChunk(code + i, chunk);
-        const size_t end = i + kChunk;
-        while (i < end) {
-            const uint32_t j = static_cast<uint32_t>(i + kChunk - end);
-            const uint8_t b = code[i];
-            const uint32_t advance = chunk.advance[j];
-            if (chunk.special[j] == 0) {
-                // Every byte stores its level where the run starts; the
-                // run's last digit moves the count on.
-                fill64(values + count, kSplat.v[b]);
-                count += advance;
-                ++i;
-                if (count >= limit) {
-                    count = stage.spill(count, advance);
-                    if (count == Stage::kRefused) return LAYER_RUN_TOO_LONG;
-                    limit = stage.limit();
-                }
-            } else if (chunk.special[j] == kRunEnd) {
-                count = stage.run(count, b, advance);
-                if (count == Stage::kRefused) return LAYER_RUN_TOO_LONG;
-                ++i;
-                limit = stage.limit();
-            } else {
-                const Resume r = wholeRun(code, n, i, stage, count);
-                if (r.next == 0) return LAYER_RUN_TOO_LONG;
-                i = r.next;
-                count = r.count;
-                limit = stage.limit();
-            }
-        }
-    }
-    stage.finish(count);
-    return LAYER_DONE;
+    static const auto decode = layerDecoders().back().decode;
+    return decode(code, n, frame);
 }
 
 LayerCodeCheck checkLayerCode(const uint8_t* code, size_t n) {

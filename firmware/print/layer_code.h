@@ -38,6 +38,15 @@ struct LayerCodeCheck {
 // together pass its end; what was written before the refusal stays.
 int decodeLayer(const uint8_t* code, size_t n, uint8_t* frame);
 
+// The ways decodeLayer has of decoding, each for one instruction set, the
+// portable one first, then those this machine can run: decodeLayer takes the
+// last. For tests that hold them to one another.
+struct LayerDecoder {
+    const char* name;
+    int (*decode)(const uint8_t* code, size_t n, uint8_t* frame);
+};
+std::vector<LayerDecoder> layerDecoders();
+
 // Walks the code as decodeLayer would and reports what it covers.
 LayerCodeCheck checkLayerCode(const uint8_t* code, size_t n);
 
