@@ -404,12 +404,13 @@ void platformStart(int argc, char** argv) {
         // client connects, so two runs log the same.
         sim::clock().whenFirstSettled([] { g_http->serve(); });
     }
-    std::thread([stopSignals] {
-        pthread_setname_np(pthread_self(), "sim-signals");
+    std::thread signals([stopSignals] {
         int sig = 0;
         sigwait(&stopSignals, &sig);
         shutDown();
-    }).detach();
+    });
+    pthread_setname_np(signals.native_handle(), "sim-signals");  // before the line below
+    signals.detach();
 
     printf("printer-sim: sandbox %s, speed %s%s%s\n", root.c_str(), o.speed == "max" ? "" : "x",
            o.speed.c_str(), o.paused ? ", paused" : "");

@@ -1,11 +1,15 @@
 // The clock's quiet waits: a descriptor that changes only through written()
 // is not polled while nothing was written, yet a waiter on it runs at the
 // very instant of an announced write; a waiter that is not quiet sees a write
-// nobody announced at its instant too.
+// nobody announced at its instant too. And a party's thread has its name as
+// soon as it is started, for a debugger stopping the process at any moment.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "sim/clock/virtual_clock.h"
 
@@ -52,6 +56,22 @@ TEST(VirtualClock, AWaiterSeesAWriteAtItsInstantQuietOnesWhenItIsAnnounced) {
     EXPECT_EQ(seenAfter(true, true, 30), 30);
     EXPECT_EQ(seenAfter(false, false, 30), 30);
     EXPECT_EQ(seenAfter(false, true, 0), 0);
+}
+
+bool aThreadIsNamed(const std::string& name) {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string comm;
+        std::getline(std::ifstream(task.path() / "comm"), comm);
+        if (comm == name) return true;
+    }
+    return false;
+}
+
+TEST(VirtualClock, APartysThreadHasItsNameOnceStarted) {
+    // Asleep in virtual time, the party lives until the join lets time pass.
+    sim::PartyThread party("named-at-start",
+                           [] { sim::clock().sleepUntil(sim::VirtualClock::nowUs() + 1000); });
+    EXPECT_TRUE(aThreadIsNamed("named-at-start"));
 }
 
 }  // namespace

@@ -439,10 +439,11 @@ void VirtualClock::State::serveClock() {
 
 VirtualClock::VirtualClock() : s_(new State) {
     s_->realBase = realUs();
-    std::thread([s = s_] {
-        pthread_setname_np(pthread_self(), "sim-clock");
-        s->serveClock();
-    }).detach();
+    // Threads are named by whoever starts them, so a name is there for a
+    // debugger as soon as the thread is.
+    std::thread clock([s = s_] { s->serveClock(); });
+    pthread_setname_np(clock.native_handle(), "sim-clock");
+    clock.detach();
 }
 
 VirtualClock& clock() {
@@ -515,7 +516,6 @@ int VirtualClock::startParty(pthread_t* thread, const char* name, void* (*body)(
             std::unique_ptr<Start> st(static_cast<Start*>(a));
             Party* self = st->party;
             t_party = self;
-            pthread_setname_np(pthread_self(), self->name.substr(0, 15).c_str());
             {
                 std::lock_guard<std::mutex> lk(st->s->m);
                 self->thread = pthread_self();
@@ -529,6 +529,7 @@ int VirtualClock::startParty(pthread_t* thread, const char* name, void* (*body)(
             return result;
         },
         start);
+    if (err == 0) pthread_setname_np(*thread, std::string(name).substr(0, 15).c_str());
     std::lock_guard<std::mutex> lk(s_->m);
     if (err != 0) {
         delete start;

@@ -160,10 +160,8 @@ int ControlServer::bind(int port, std::string& error) {
 }
 
 void ControlServer::serve() {
-    impl_->thread = std::thread([this] {
-        pthread_setname_np(pthread_self(), "http-listen");
-        impl_->server.listen_after_bind();
-    });
+    impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+    pthread_setname_np(impl_->thread.native_handle(), "http-listen");
 }
 
 void ControlServer::stop() {
