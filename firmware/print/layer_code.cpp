@@ -198,6 +198,7 @@ void gatherRun(uint8_t* q, const uint8_t* splat) {
 // GCC takes the intrinsics' deliberately undefined starting values for
 // uninitialised ones.
 #pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 namespace wide {
