@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "firmware/platform/platform.h"
 #include "geometry/part.h"
@@ -170,6 +172,37 @@ TEST(FileCells, ThresholdsJudgeTheExactMean) {
     EXPECT_FALSE(m.grey.has(3, 0));
     EXPECT_FALSE(m.solid.has(4, 0));
     EXPECT_TRUE(m.solid.has(5, 0));
+}
+
+// Every cell's sum against one added up value by value, over seeded frames
+// from dark to lit: sparse bright specks, blocks of one grey, noise, each
+// reaching the frame's last line and last value.
+TEST(FileCells, EveryCellSumIsItsValuesAddedUp) {
+    std::vector<uint8_t> frame(FRAME_BYTES);
+    std::vector<uint16_t> sums(geometry::kCells);
+    std::mt19937 rng(7);
+    for (int pass = 0; pass < 4; ++pass) {
+        std::fill(frame.begin(), frame.end(), 0);
+        const uint32_t lit = pass == 0 ? 0 : pass == 1 ? 1000 : pass == 2 ? 20 : 1;
+        for (size_t i = 0; i < FRAME_BYTES; i += 1 + rng() % (lit ? 2 * lit : FRAME_BYTES)) {
+            const size_t n = std::min<size_t>(1 + rng() % 300, FRAME_BYTES - i);
+            std::fill_n(frame.begin() + static_cast<ptrdiff_t>(i), n, static_cast<uint8_t>(rng()));
+        }
+        frame.back() = 255;
+        frame[FRAME_LINE_BYTES - 1] = 254;
+        geometry::cellSums(frame.data(), sums.data());
+        for (int cy = 0; cy < geometry::kCellsY; ++cy) {
+            for (int cx = 0; cx < geometry::kCellsX; ++cx) {
+                unsigned want = 0;
+                for (int line = 0; line < 8; ++line) {
+                    const uint8_t* v = frame.data() + (cy * 8 + line) * FRAME_LINE_BYTES + cx * 24;
+                    for (int i = 0; i < 24; ++i) want += v[i];
+                }
+                ASSERT_EQ(sums[cy * geometry::kCellsX + cx], want)
+                    << "pass " << pass << " cell " << cx << "," << cy;
+            }
+        }
+    }
 }
 
 TEST_F(VatTest, LightOutsideAJobIsStrayAndLeavesThePartAlone) {
