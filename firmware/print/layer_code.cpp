@@ -142,6 +142,17 @@ void reverseBlocks(uint8_t* __restrict dst, const uint8_t* __restrict src, uint3
     }
 }
 
+// Whether each of the kBatch code bytes from `p` is a run of its own: each
+// has a level other than the byte before it (p[-1] included) and p[kBatch-1]
+// than p[kBatch].
+bool singleDigits(const uint8_t* p) {
+    uint8_t least = static_cast<uint8_t>((p[kBatch - 1] ^ p[kBatch]) & 0xF0);
+    for (uint32_t j = 0; j < kBatch; ++j) {
+        least = std::min(least, static_cast<uint8_t>(((p - 1)[j] ^ p[j]) & 0xF0));
+    }
+    return least != 0;
+}
+
 // Appends the kBatch one-digit runs from `p` at `q`, one store each.
 uint8_t* fillSingleDigits(uint8_t* q, const uint8_t* p) {
     for (uint32_t j = 0; j < kBatch; j += 4) {
@@ -258,17 +269,16 @@ void fill64(uint8_t* p, const uint8_t* splat) {
 }
 
 // For runs of up to Width values, Width lanes to each code byte: lane j is
-// for byte j / Width and is its (j % Width)th value.
+// for byte j / Width.
 template <uint32_t Width>
 struct Spread {
-    alignas(64) uint8_t code[64], slot[64];
+    alignas(64) uint8_t code[64];
 };
 template <uint32_t Width>
 constexpr Spread<Width> makeSpread() {
     Spread<Width> s{};
     for (uint32_t j = 0; j < 64; ++j) {
         s.code[j] = static_cast<uint8_t>(j / Width);
-        s.slot[j] = static_cast<uint8_t>(j % Width);
     }
     return s;
 }
@@ -277,19 +287,25 @@ constexpr Spread<8> kSpread8 = makeSpread<8>();
 constexpr Spread<16> kSpread16 = makeSpread<16>();
 
 // 64 / Width runs at a time: each code byte's value spread over Width lanes,
-// of which the first `length` are kept and packed together.
+// of which the first `length` are kept (bits of `keep`, Width to a run) and
+// packed together.
 template <uint32_t Width>
-uint8_t* expandRuns(uint8_t* q, __m512i values, __m512i lengths, const Spread<Width>& spread) {
-    const __m512i slot = _mm512_load_si512(spread.slot);
+uint8_t* expandRuns(uint8_t* q, __m512i values, const uint64_t* keep, const Spread<Width>& spread) {
     __m512i code = _mm512_load_si512(spread.code);
     const __m512i step = _mm512_set1_epi8(64 / Width);
     for (uint32_t g = 0; g < Width; ++g, code = _mm512_add_epi8(code, step)) {
-        const __mmask64 keep = _mm512_cmplt_epu8_mask(slot, _mm512_permutexvar_epi8(code, lengths));
         _mm512_storeu_si512(
-            q, _mm512_maskz_compress_epi8(keep, _mm512_permutexvar_epi8(code, values)));
-        q += _mm_popcnt_u64(keep);
+            q, _mm512_maskz_compress_epi8(keep[g], _mm512_permutexvar_epi8(code, values)));
+        q += _mm_popcnt_u64(keep[g]);
     }
     return q;
+}
+
+bool singleDigits(const uint8_t* p) {
+    const __m512i levels = _mm512_set1_epi8(static_cast<char>(0xF0));
+    const __m512i changes = _mm512_xor_si512(_mm512_loadu_si512(p), _mm512_loadu_si512(p - 1));
+    return _mm512_test_epi8_mask(changes, levels) == ~uint64_t{0} &&
+           ((p[kBatch - 1] ^ p[kBatch]) & 0xF0) != 0;
 }
 
 uint8_t* fillSingleDigits(uint8_t* q, const uint8_t* p) {
@@ -298,13 +314,28 @@ uint8_t* fillSingleDigits(uint8_t* q, const uint8_t* p) {
     const __m512i levels = _mm512_and_si512(_mm512_srli_epi16(code, 4), low);
     const __m512i values = _mm512_or_si512(levels, _mm512_slli_epi16(levels, 4));
     const __m512i lengths = _mm512_and_si512(code, low);
+    // A run's first `length` bits set, for runs of up to eight.
+    const __m512i firstBits = _mm512_broadcast_i32x4(
+        _mm_setr_epi8(0, 1, 3, 7, 15, 31, 63, 127, -1, -1, -1, -1, -1, -1, -1, -1));
+    alignas(64) uint64_t keep[16];
     if (_mm512_cmpgt_epu8_mask(lengths, _mm512_set1_epi8(4)) == 0) {
-        return expandRuns(q, values, lengths, kSpread4);
+        // Two runs' four bits to a byte.
+        const __m512i nibbles = _mm512_shuffle_epi8(firstBits, lengths);
+        const __m512i pairs = _mm512_maddubs_epi16(nibbles, _mm512_set1_epi16(0x1001));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(keep), _mm512_cvtepi16_epi8(pairs));
+        return expandRuns(q, values, keep, kSpread4);
     }
     if (_mm512_cmpgt_epu8_mask(lengths, _mm512_set1_epi8(8)) == 0) {
-        return expandRuns(q, values, lengths, kSpread8);
+        _mm512_store_si512(keep, _mm512_shuffle_epi8(firstBits, lengths));
+        return expandRuns(q, values, keep, kSpread8);
     }
-    return expandRuns(q, values, lengths, kSpread16);
+    const __m512i one = _mm512_set1_epi16(1);
+    for (uint32_t half = 0; half < 2; ++half) {
+        const __m512i wide = _mm512_cvtepu8_epi16(
+            half == 0 ? _mm512_castsi512_si256(lengths) : _mm512_extracti64x4_epi64(lengths, 1));
+        _mm512_store_si512(keep + 8 * half, _mm512_sub_epi16(_mm512_sllv_epi16(one, wide), one));
+    }
+    return expandRuns(q, values, keep, kSpread16);
 }
 
 // Runs up to 256 values take four stores into the buffer, where whole groups

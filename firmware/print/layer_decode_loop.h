@@ -1,21 +1,10 @@
 // The decoding loop, compiled once for each instruction set layer_code.cpp
-// decodes with: it is included inside a namespace that first defines
-// reverseBlocks(), fillSingleDigits() and fill64() for that set. No include
-// guard, on purpose.
+// decodes with: it is included inside a namespace that first defines kLong,
+// reverseBlocks(), singleDigits(), fillSingleDigits(), fill64() and
+// gatherRun() for that set. No include guard, on purpose.
 
 static_assert(kShort < kLong);
 static_assert(kLong - 4 >= kBlock && kLong - 4 >= 64);
-
-// Whether each of the kBatch code bytes from `p` is a run of its own: each
-// has a level other than the byte before it (p[-1] included) and p[kBatch-1]
-// than p[kBatch].
-bool singleDigits(const uint8_t* p) {
-    uint8_t least = static_cast<uint8_t>((p[kBatch - 1] ^ p[kBatch]) & 0xF0);
-    for (uint32_t j = 0; j < kBatch; ++j) {
-        least = std::min(least, static_cast<uint8_t>(((p - 1)[j] ^ p[j]) & 0xF0));
-    }
-    return least != 0;
-}
 
 // Scans the chunk at `p`, reading p[-3] to p[kChunk]. A run's length is read
 // at its last digit from it and the two bytes before.
