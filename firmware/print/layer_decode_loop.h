@@ -1,7 +1,7 @@
 // The decoding loop, compiled once for each instruction set layer_code.cpp
-// decodes with: it is included inside a namespace that first defines kLong,
-// reverseBlocks(), singleDigits(), fillSingleDigits(), fill64() and
-// gatherRun() for that set. No include guard, on purpose.
+// decodes with: it is included inside a namespace that first defines kShort,
+// kLong, reverseBlocks(), singleDigits(), fillSingleDigits(), fill64(),
+// fillShort() and gatherRun() for that set. No include guard, on purpose.
 
 static_assert(kShort < kLong);
 static_assert(kLong - 4 >= kBlock && kLong - 4 >= 64);
@@ -125,7 +125,7 @@ class Stage {
     uint32_t base_ = 0;
     // A full buffer, then a batch of one-digit runs or a run shorter than
     // kLong with its last store past it, and the copy's look-ahead.
-    static constexpr uint32_t kPast = std::max(15 * kBatch + 64, kLong + 64);
+    static constexpr uint32_t kPast = std::max({15 * kBatch + 64, kShort + 64, kLong + 64});
     alignas(64) uint8_t buf_[kPad + kStage + kPast + kBlock];
 };
 
@@ -190,7 +190,7 @@ int decode(const uint8_t* code, size_t n, uint8_t* frame) {
             if (chunk.special[j] == 0) {
                 // Every byte stores its level where the run starts; the
                 // run's last digit moves the count on.
-                fill64(values + count, kSplat.v[b]);
+                fillShort(values + count, kSplat.v[b]);
                 count += advance;
                 ++i;
                 if (count >= limit) {
