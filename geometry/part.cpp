@@ -4,11 +4,18 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace geometry {
 
-void cellSums(const uint8_t* frame, uint16_t* sums) {
-    constexpr int kValuesPerCell = kCellPixels * 3;  // of one line
-    static_assert(kCellValues * 255 <= UINT16_MAX);
+namespace {
+
+constexpr int kValuesPerCellLine = kCellPixels * 3;  // a cell's values on one line
+static_assert(kCellValues * 255 <= UINT16_MAX);
+
+void portableCellSums(const uint8_t* frame, uint16_t* sums) {
     for (int cy = 0; cy < kCellsY; ++cy) {
         uint16_t* row = sums + cy * kCellsX;
         std::memset(row, 0, kCellsX * sizeof *row);
@@ -16,17 +23,125 @@ void cellSums(const uint8_t* frame, uint16_t* sums) {
             const uint8_t* values =
                 frame + static_cast<size_t>(cy * kCellPixels + line) * FRAME_LINE_BYTES;
             for (int cx = 0; cx < kCellsX; ++cx) {
-                const uint8_t* v = values + cx * kValuesPerCell;
+                const uint8_t* v = values + cx * kValuesPerCellLine;
                 // Most of a mask is dark: a word at a time tells.
                 uint64_t w[3];
                 std::memcpy(w, v, sizeof w);
                 if ((w[0] | w[1] | w[2]) == 0) continue;
                 unsigned s = 0;
-                for (int i = 0; i < kValuesPerCell; ++i) s += v[i];
+                for (int i = 0; i < kValuesPerCellLine; ++i) s += v[i];
                 row[cx] = static_cast<uint16_t>(row[cx] + s);
             }
         }
     }
+}
+
+#if defined(__x86_64__)
+// Eight cells (192 values of a line) at a time, line by line as the frame
+// streams: each 64-byte load is summed eight values to a lane, a lane of
+// each of the three loads is packed into one 16-bit field of a 64-bit lane
+// (eight lines of eight values stay under 2^16), and a cell's three sums are
+// added once its eight lines are in. As fast as the frame can be read, where
+// the portable loop adds value by value wherever a cell is lit.
+constexpr int kGroupCells = 8;
+constexpr int kGroupValues = kGroupCells * kValuesPerCellLine;  // 192
+constexpr int kGroups = (kCellsX + kGroupCells - 1) / kGroupCells;
+constexpr int kLastCells = kCellsX - (kGroups - 1) * kGroupCells;
+// The last group's first 128 values take two whole loads, the rest one of 16.
+static_assert(kLastCells * kValuesPerCellLine > 128 && kLastCells * kValuesPerCellLine <= 144);
+static_assert(kCellPixels * 8 * 255 <= UINT16_MAX);
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl"))), \
+                             apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vl")
+// GCC takes the intrinsics' deliberately undefined starting values for
+// uninitialised ones.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+void wideCellSums(const uint8_t* frame, uint16_t* sums) {
+    // Cell k of a group is lanes 3k, 3k + 1 and 3k + 2 of its 24 sums of
+    // eight values; each pick takes from the first 16, then from the last
+    // eight where its lane is 16 or more.
+    alignas(64) static constexpr int64_t kPick[3][8] = {
+        {0, 3, 6, 9, 12, 15, 18, 21}, {1, 4, 7, 10, 13, 16, 19, 22}, {2, 5, 8, 11, 14, 17, 20, 23}};
+    constexpr __mmask16 kLastRest = (1u << (kLastCells * kValuesPerCellLine - 128)) - 1;
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i sixteen = _mm512_set1_epi64(16);
+    const __m512i field = _mm512_set1_epi64(0xFFFF);
+    alignas(64) __m512i packed[kGroups];  // a row of cells' groups so far
+    for (int cy = 0; cy < kCellsY; ++cy) {
+        const uint8_t* lines = frame + static_cast<size_t>(cy) * kCellPixels * FRAME_LINE_BYTES;
+        for (__m512i& p : packed) p = zero;
+        for (int line = 0; line < kCellPixels; ++line) {
+            const uint8_t* p = lines + line * FRAME_LINE_BYTES;
+            for (int g = 0; g < kGroups; ++g, p += kGroupValues) {
+                const __m512i rest =
+                    g == kGroups - 1
+                        ? _mm512_zextsi128_si512(_mm_maskz_loadu_epi8(kLastRest, p + 128))
+                        : _mm512_loadu_si512(p + 128);
+                const __m512i a = _mm512_sad_epu8(_mm512_loadu_si512(p), zero);
+                const __m512i b = _mm512_sad_epu8(_mm512_loadu_si512(p + 64), zero);
+                const __m512i c = _mm512_sad_epu8(rest, zero);
+                packed[g] = _mm512_add_epi64(
+                    packed[g], _mm512_or_si512(a, _mm512_or_si512(_mm512_slli_epi64(b, 16),
+                                                                  _mm512_slli_epi64(c, 32))));
+            }
+        }
+        uint16_t* row = sums + cy * kCellsX;
+        for (int g = 0; g < kGroups; ++g) {
+            const __m512i a = _mm512_and_si512(packed[g], field);
+            const __m512i b = _mm512_and_si512(_mm512_srli_epi64(packed[g], 16), field);
+            const __m512i c = _mm512_srli_epi64(packed[g], 32);
+            __m512i cells = zero;
+            for (const int64_t* pick : kPick) {
+                const __m512i at = _mm512_load_si512(pick);
+                const __m512i low = _mm512_permutex2var_epi64(a, at, b);
+                const __mmask8 high = _mm512_cmpge_epi64_mask(at, sixteen);
+                cells = _mm512_add_epi64(cells, _mm512_mask_permutexvar_epi64(
+                                                    low, high, _mm512_sub_epi64(at, sixteen), c));
+            }
+            const __m128i out = _mm512_maskz_cvtepi64_epi16(0xFF, cells);
+            uint16_t* to = row + g * kGroupCells;
+            if (g == kGroups - 1) {
+                _mm_mask_storeu_epi16(to, (1u << kLastCells) - 1, out);
+            } else {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(to), out);
+            }
+        }
+    }
+}
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC diagnostic pop
+#pragma GCC pop_options
+#endif
+
+bool hasWideVectors() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl");
+}
+#endif
+
+}  // namespace
+
+std::vector<CellSummer> cellSummers() {
+    std::vector<CellSummer> summers{{"portable", portableCellSums}};
+#if defined(__x86_64__)
+    if (hasWideVectors()) summers.push_back({"avx512", wideCellSums});
+#endif
+    return summers;
+}
+
+void cellSums(const uint8_t* frame, uint16_t* sums) {
+    static const auto sum = cellSummers().back().sum;
+    sum(frame, sums);
 }
 
 CellSet CellSet::of(const uint8_t* flags) {

@@ -45,6 +45,13 @@ constexpr uint8_t kSolidCell = 128;
 // The sum of each cell's values (its mean times kCellValues); `sums` holds
 // kCells, row after row.
 void cellSums(const uint8_t* frame, uint16_t* sums);
+// Every way of taking the sums this machine can run, the one cellSums()
+// takes last; each gives the same sums.
+struct CellSummer {
+    const char* name;
+    void (*sum)(const uint8_t* frame, uint16_t* sums);
+};
+std::vector<CellSummer> cellSummers();
 inline double cellMean(uint16_t sum) {
     return sum / static_cast<double>(kCellValues);
 }

@@ -190,16 +190,20 @@ TEST(FileCells, EveryCellSumIsItsValuesAddedUp) {
         }
         frame.back() = 255;
         frame[FRAME_LINE_BYTES - 1] = 254;
-        geometry::cellSums(frame.data(), sums.data());
-        for (int cy = 0; cy < geometry::kCellsY; ++cy) {
-            for (int cx = 0; cx < geometry::kCellsX; ++cx) {
-                unsigned want = 0;
-                for (int line = 0; line < 8; ++line) {
-                    const uint8_t* v = frame.data() + (cy * 8 + line) * FRAME_LINE_BYTES + cx * 24;
-                    for (int i = 0; i < 24; ++i) want += v[i];
+        for (const geometry::CellSummer& summer : geometry::cellSummers()) {
+            std::fill(sums.begin(), sums.end(), 1);
+            summer.sum(frame.data(), sums.data());
+            for (int cy = 0; cy < geometry::kCellsY; ++cy) {
+                for (int cx = 0; cx < geometry::kCellsX; ++cx) {
+                    unsigned want = 0;
+                    for (int line = 0; line < 8; ++line) {
+                        const uint8_t* v =
+                            frame.data() + (cy * 8 + line) * FRAME_LINE_BYTES + cx * 24;
+                        for (int i = 0; i < 24; ++i) want += v[i];
+                    }
+                    ASSERT_EQ(sums[cy * geometry::kCellsX + cx], want)
+                        << summer.name << ", pass " << pass << " cell " << cx << "," << cy;
                 }
-                ASSERT_EQ(sums[cy * geometry::kCellsX + cx], want)
-                    << "pass " << pass << " cell " << cx << "," << cy;
             }
         }
     }
