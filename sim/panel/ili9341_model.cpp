@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <utility>
 
 namespace sim {
@@ -95,11 +96,33 @@ void Ili9341Model::parameter(uint8_t value) {
     }
 }
 
+namespace {
+
+// `count` big-endian pixels from `bytes` to consecutive cells, sixteen at a
+// time in a loop of fixed length, which the compiler turns into vector code.
+void storeRun(uint16_t* at, const uint8_t* bytes, size_t count) {
+    size_t k = 0;
+    for (; count - k >= 16; k += 16) {
+        // Through locals, which alias nothing, so the swap needs no checks.
+        uint8_t from[32];
+        uint16_t to[16];
+        std::memcpy(from, bytes + 2 * k, sizeof from);
+        for (size_t j = 0; j < 16; ++j) {
+            to[j] = static_cast<uint16_t>(from[2 * j] << 8 | from[2 * j + 1]);
+        }
+        std::memcpy(at + k, to, sizeof to);
+    }
+    for (; k < count; ++k) at[k] = static_cast<uint16_t>(bytes[2 * k] << 8 | bytes[2 * k + 1]);
+}
+
+}  // namespace
+
 // Whole pairs of bytes from `i` on, a stretch of the current page at a
 // time: along a page the native address moves by a fixed step, so a
 // stretch that lies on the glass is stored without asking pixel() for each
-// (a full frame is 76,800 of them, pushed every second of a print). The
-// index after the last whole pair.
+// (a full frame is 76,800 of them, pushed every second of a print; with the
+// rows and columns exchanged, as the firmware sets it, the step is one
+// cell). The index after the last whole pair.
 size_t Ili9341Model::pixelRows(const uint8_t* bytes, size_t i, size_t n) {
     while (i + 1 < n) {
         const size_t pairs = (n - i) / 2;
@@ -122,10 +145,15 @@ size_t Ili9341Model::pixelRows(const uint8_t* bytes, size_t i, size_t n) {
             continue;
         }
         const std::ptrdiff_t step =
-            ((y1 - y0) * kHeight + (x1 - x0)) / static_cast<std::ptrdiff_t>(along - 1);
-        uint16_t* at = memory_ + y0 * kHeight + x0;
-        for (size_t k = 0; k < along; ++k, i += 2, at += step) {
-            *at = static_cast<uint16_t>(bytes[i] << 8 | bytes[i + 1]);
+            ((x1 - x0) * kWidth + (y1 - y0)) / static_cast<std::ptrdiff_t>(along - 1);
+        uint16_t* at = memory_ + cell(x0, y0);
+        if (step == 1) {
+            storeRun(at, bytes + i, along);
+            i += 2 * along;
+        } else {
+            for (size_t k = 0; k < along; ++k, i += 2, at += step) {
+                *at = static_cast<uint16_t>(bytes[i] << 8 | bytes[i + 1]);
+            }
         }
         pixels_ += along;
         col_ += static_cast<int>(along);
@@ -143,7 +171,7 @@ void Ili9341Model::pixel(uint16_t value) {
     if (madctl_ & kMadctlExchange) nx = page_, ny = col_;
     if (madctl_ & kMadctlColumnOrder) nx = kHeight - 1 - nx;
     if (madctl_ & kMadctlRowOrder) ny = kWidth - 1 - ny;
-    if (nx >= 0 && nx < kHeight && ny >= 0 && ny < kWidth) memory_[ny * kHeight + nx] = value;
+    if (nx >= 0 && nx < kHeight && ny >= 0 && ny < kWidth) memory_[cell(nx, ny)] = value;
     ++pixels_;
     if (++col_ > ec_) {
         col_ = sc_;
@@ -158,7 +186,7 @@ std::vector<uint16_t> Ili9341Model::screen() const {
     // The glass is mounted turned: screen (x, y) is native column y, row x.
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            uint16_t v = memory_[x * kHeight + y];
+            uint16_t v = memory_[cell(y, x)];
             // The glass is BGR; without the BGR bit red and blue swap places.
             if (!bgr) v = static_cast<uint16_t>((v & 0x07E0) | (v >> 11) | ((v & 0x1F) << 11));
             out[y * kWidth + x] = v;

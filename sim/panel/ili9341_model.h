@@ -37,7 +37,9 @@ class Ili9341Model {
     bool exchanged() const { return (madctl_ & ili9341::kMadctlExchange) != 0; }
 
     mutable std::mutex lock_;
-    // Native memory: 240 columns x 320 rows, the glass in portrait.
+    // Native memory: 240 columns x 320 rows, the glass in portrait, kept
+    // column by column: the firmware writes along native columns.
+    static constexpr int cell(int nx, int ny) { return nx * kWidth + ny; }
     uint16_t memory_[kWidth * kHeight] = {};
     uint8_t cmd_ = 0;
     int paramIndex_ = 0;
