@@ -29,6 +29,7 @@ ResinVat::ResinVat(Resin resin)
       lastDose_(geometry::kCells, 0),
       lastDepth_(geometry::kCells, 0),
       lastBonded_(geometry::kCells, 0),
+      cured_(geometry::kCells, 0),
       stray_(geometry::kCells, 0) {}
 
 ResinVat::~ResinVat() {
@@ -81,16 +82,22 @@ void ResinVat::cure() {
     if (!open_) return;
     open_ = false;
     const double film = openZ_ + homeGap_;  // the film, below the platform
-    std::vector<uint8_t> cured(geometry::kCells, 0), bonded(geometry::kCells, 0);
+    // Only the cells that took more than the critical energy cure: most of a
+    // layer is dark, so they are listed and the rest is left as it was.
+    std::vector<uint8_t>& bonded = lastBonded_;
+    std::fill(bonded.begin(), bonded.end(), 0);
+    std::fill(lastDepth_.begin(), lastDepth_.end(), 0.0f);
+    lastDose_ = dose_;
+    curedCells_.clear();
     std::vector<int> reached;
     for (int i = 0; i < geometry::kCells; ++i) {
         const double e = dose_[i];
-        const double depth =
-            e > resin_.ec_mj_cm2 ? resin_.dp_mm * std::log(e / resin_.ec_mj_cm2) : 0;
-        lastDose_[i] = dose_[i];
+        if (!(e > resin_.ec_mj_cm2)) continue;
+        const double depth = resin_.dp_mm * std::log(e / resin_.ec_mj_cm2);
         lastDepth_[i] = static_cast<float>(depth);
         if (depth <= 0) continue;
-        cured[i] = 1;
+        cured_[i] = 1;
+        curedCells_.push_back(i);
         // Up to what hangs above (the platform where nothing does).
         if (depth >= film - reach_[i] - 1e-9) {
             bonded[i] = 1;
@@ -105,7 +112,7 @@ void ResinVat::cure() {
                              y > 0 ? i - geometry::kCellsX : -1,
                              y + 1 < geometry::kCellsY ? i + geometry::kCellsX : -1};
         for (int n : next) {
-            if (n < 0 || !cured[n] || bonded[n]) continue;
+            if (n < 0 || !cured_[n] || bonded[n]) continue;
             bonded[n] = 1;
             reached.push_back(n);
         }
@@ -114,12 +121,10 @@ void ResinVat::cure() {
     layer.top_mm = lastBottom_;
     layer.bottom_mm = std::max(film, lastBottom_);
     lastBottom_ = layer.bottom_mm;
-    for (int i = 0; i < geometry::kCells; ++i) {
-        layer.cured = layer.cured || cured[i];
-        if (cured[i] && !bonded[i]) ++layer.unbonded;
-        if (bonded[i]) reach_[i] = std::max(reach_[i], static_cast<float>(film));
-    }
-    lastBonded_ = bonded;
+    layer.cured = !curedCells_.empty();
+    layer.unbonded = static_cast<uint32_t>(curedCells_.size() - reached.size());
+    for (int i : reached) reach_[i] = std::max(reach_[i], static_cast<float>(film));
+    for (int i : curedCells_) cured_[i] = 0;
     lastFullDose_ = fullDose_;
     fullDose_ = 0;
     if (part_.bytes() < kPartBytesMax) layer.cells = geometry::CellSet::of(bonded.data());

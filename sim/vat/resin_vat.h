@@ -121,6 +121,10 @@ class ResinVat {
     std::vector<float> lastDose_, lastDepth_;
     double lastFullDose_ = 0;
     std::vector<uint8_t> lastBonded_;
+    // The last cure's cured cells: flags kept all clear between cures, and
+    // their list.
+    std::vector<uint8_t> cured_;
+    std::vector<int> curedCells_;
 
     uint64_t strayUs_ = 0;
     std::vector<float> stray_;
