@@ -149,6 +149,15 @@ CellSet CellSet::of(const uint8_t* flags) {
     int x0 = kCellsX, y0 = kCellsY, x1 = 0, y1 = 0;
     for (int y = 0; y < kCellsY; ++y) {
         const uint8_t* row = flags + y * kCellsX;
+        // Most rows of a layer hold nothing: a word at a time tells.
+        uint64_t any = 0;
+        for (int x = 0; x + 8 <= kCellsX; x += 8) {
+            uint64_t w;
+            std::memcpy(&w, row + x, sizeof w);
+            any |= w;
+        }
+        for (int x = kCellsX / 8 * 8; x < kCellsX; ++x) any |= row[x];
+        if (any == 0) continue;
         for (int x = 0; x < kCellsX; ++x) {
             if (row[x] == 0) continue;
             x0 = std::min(x0, x);

@@ -209,6 +209,33 @@ TEST(FileCells, EveryCellSumIsItsValuesAddedUp) {
     }
 }
 
+// A set holds exactly the flagged cells, over seeded flags from one cell to
+// many, at the edges of the mask included.
+TEST(FileCells, ACellSetHoldsExactlyTheFlaggedCells) {
+    std::vector<uint8_t> flags(geometry::kCells);
+    std::mt19937 rng(11);
+    for (int round = 0; round < 40; ++round) {
+        std::fill(flags.begin(), flags.end(), 0);
+        const uint32_t every = 1 + rng() % 5000;
+        for (int i = static_cast<int>(rng() % every); i < geometry::kCells;
+             i += 1 + static_cast<int>(rng() % every)) {
+            flags[static_cast<size_t>(i)] = static_cast<uint8_t>(1 + rng() % 255);
+        }
+        if (round % 2 == 0) flags.back() = 1;
+        if (round % 3 == 0) flags[geometry::kCellsX - 1] = 1;
+        const geometry::CellSet set = geometry::CellSet::of(flags.data());
+        uint32_t count = 0;
+        for (int y = 0; y < geometry::kCellsY; ++y) {
+            for (int x = 0; x < geometry::kCellsX; ++x) {
+                const bool flagged = flags[static_cast<size_t>(y * geometry::kCellsX + x)] != 0;
+                count += flagged;
+                ASSERT_EQ(set.has(x, y), flagged) << "round " << round << " cell " << x << "," << y;
+            }
+        }
+        EXPECT_EQ(set.count(), count);
+    }
+}
+
 TEST_F(VatTest, LightOutsideAJobIsStrayAndLeavesThePartAlone) {
     vat_.jobStarted();
     vat_.setJobLayer(0.05);

@@ -87,11 +87,13 @@ void ResinVat::cure() {
     std::vector<uint8_t>& bonded = lastBonded_;
     std::fill(bonded.begin(), bonded.end(), 0);
     std::fill(lastDepth_.begin(), lastDepth_.end(), 0.0f);
-    lastDose_ = dose_;
+    // The exposure's dose becomes the last one; the next starts from nothing.
+    lastDose_.swap(dose_);
+    std::fill(dose_.begin(), dose_.end(), 0.0f);
     curedCells_.clear();
     std::vector<int> reached;
     for (int i = 0; i < geometry::kCells; ++i) {
-        const double e = dose_[i];
+        const double e = lastDose_[i];
         if (!(e > resin_.ec_mj_cm2)) continue;
         const double depth = resin_.dp_mm * std::log(e / resin_.ec_mj_cm2);
         lastDepth_[i] = static_cast<float>(depth);
@@ -130,7 +132,6 @@ void ResinVat::cure() {
     if (part_.bytes() < kPartBytesMax) layer.cells = geometry::CellSet::of(bonded.data());
     part_.add(std::move(layer));
     ++exposures_;
-    std::fill(dose_.begin(), dose_.end(), 0.0f);
 }
 
 void ResinVat::jobStarted() {
