@@ -26,7 +26,7 @@ void setShellHandler(ShellHandler handler);
 // print thread once its work is done. Set before the firmware starts.
 using JobListener = std::function<void(bool started)>;
 void setJobListener(JobListener listener);
-// True on the thread of the running job.
+// True on the party of the running job.
 bool onJobThread();
 // True while a print thread lives (from its start to the end of its work).
 bool jobAlive();

@@ -59,16 +59,20 @@ void expectGolden(const std::string& name, const std::vector<std::string>& lines
     EXPECT_EQ(lines.size(), want.size()) << name;
 }
 
-TEST(GoldenRun, TheBenchmarksPrintSendsAndLogsAsCommitted) {
+// Under either serial schedule: running the parties as fibers must not
+// change the run.
+class GoldenRun : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(GoldenRun, TheBenchmarksPrintSendsAndLogsAsCommitted) {
     const fs::path dir = fs::temp_directory_path() / ("golden-run-" + std::to_string(getpid()));
     fs::create_directories(dir / "stick" / "pravik3d");
     std::ofstream(dir / "stick" / "pravik3d" / "cylinder.pvk4k", std::ios::binary)
         << bench_print::printFile();
     SimProcess sim;
-    const int port = sim.start(
-        PRINTER_SIM_PATH,
-        {"--paused", "--speed", "max", "--schedule", "serial", "--stick", (dir / "stick").string()},
-        dir.string());
+    const int port = sim.start(PRINTER_SIM_PATH,
+                               {"--paused", "--speed", "max", "--schedule", GetParam(), "--stick",
+                                (dir / "stick").string()},
+                               dir.string());
     ASSERT_NE(port, 0);
     httplib::Client c("127.0.0.1", port);
     c.set_read_timeout(3600);
@@ -102,5 +106,7 @@ TEST(GoldenRun, TheBenchmarksPrintSendsAndLogsAsCommitted) {
     fs::remove_all(dir);
     expectGolden("bench-print.txt.gz", lines);
 }
+
+INSTANTIATE_TEST_SUITE_P(Schedules, GoldenRun, ::testing::Values("serial", "fibers"));
 
 }  // namespace

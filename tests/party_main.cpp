@@ -7,6 +7,12 @@
 #include "sim/clock/virtual_clock.h"
 
 int main(int argc, char** argv) {
+#ifdef PARTIES_AS_FIBERS
+    // The threads the tests start run as fibers on this one.
+    sim::ClockSettings settings;
+    settings.schedule = sim::Schedule::Fibers;
+    sim::clock().configure(settings);
+#endif
     sim::clock().joinCallingThread("test-main");
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -4,8 +4,11 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
+#include <semaphore.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <time.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -76,6 +79,19 @@ void openGate(std::atomic<int>& gate) {
 
 }  // namespace
 
+// A party run as a fiber: its own stack on the carrier, the thread that
+// started it. A thread of its own stands parked beside it as its identity, so
+// that pthread_detach() and joining it work as for any thread.
+struct Fiber {
+    ucontext_t context{};
+    void* stack = nullptr;  // nullptr for the carrier's own party
+    size_t stackBytes = 0;
+    void* (*body)(void*) = nullptr;
+    void* arg = nullptr;
+    bool started = false;
+    sem_t* identityEnd = nullptr;  // posted when the fiber ends; the identity frees it
+};
+
 struct Party {
     enum class State { Ready, Running, Sleeping, FdWait, Blocked };
     uint64_t id = 0;
@@ -94,6 +110,7 @@ struct Party {
     // Open once released: the party waits at this gate alone, so that
     // waking it needs neither a condition variable nor the clock's lock.
     std::atomic<int> go{kShut};
+    std::unique_ptr<Fiber> fiber;  // run as a fiber on the carrier
 };
 
 namespace {
@@ -175,7 +192,33 @@ struct VirtualClock::State {
         simBase = g_now.load();
         realBase = realUs();
     }
-    bool serial() const { return settings.schedule == Schedule::Serial; }
+    bool serial() const { return settings.schedule != Schedule::Parallel; }
+
+    // Schedule::Fibers: the thread the fibers run on (the first party to
+    // join), and the parties released to run on it, in the order released.
+    struct Carrier {
+        bool exists = false;
+        pthread_t thread{};
+        std::mutex lock;  // guards `ready`
+        std::deque<Party*> ready;
+        std::atomic<uint32_t> seq{0};  // moves on with every release
+        std::atomic<bool> asleep{false};
+        Party* starting = nullptr;  // a fiber switched to for the first time
+        Party* finished = nullptr;  // ended; its stack goes at the next switch
+    } carrier;
+    bool startsFiber() const {
+        return settings.schedule == Schedule::Fibers && fibersAvailable() && carrier.exists &&
+               pthread_equal(pthread_self(), carrier.thread);
+    }
+    void openParty(Party* p);
+    void pushReady(Party* p);
+    Party* takeReady();  // blocks the carrier until a fiber is released
+    void switchTo(Party* from, Party* to);
+    void carrierWait(Party* self);
+    void freeFinished();
+    [[noreturn]] void endFiber(Party* self);
+    static void fiberMain();
+    int startFiber(pthread_t* thread, const char* name, void* (*body)(void*), void* arg);
     void leave(Party* p);
     void pinCallingParty();
     int partyCpu = -1;
@@ -208,7 +251,91 @@ void VirtualClock::State::openReleased(std::unique_lock<std::mutex>& lk) {
     batch.assign(toOpen.begin(), toOpen.end());
     toOpen.clear();
     lk.unlock();
-    for (Party* p : batch) openGate(p->go);
+    for (Party* p : batch) openParty(p);
+}
+
+void VirtualClock::State::openParty(Party* p) {
+    if (p->fiber) {
+        pushReady(p);
+    } else {
+        openGate(p->go);
+    }
+}
+
+// From any thread: the carrier runs `p` once the fiber it runs waits.
+void VirtualClock::State::pushReady(Party* p) {
+    {
+        std::lock_guard<std::mutex> l(carrier.lock);
+        carrier.ready.push_back(p);
+    }
+    carrier.seq.fetch_add(1);
+    if (carrier.asleep.load()) {
+        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&carrier.seq), FUTEX_WAKE_PRIVATE, 1,
+                nullptr, nullptr, 0);
+    }
+}
+
+Party* VirtualClock::State::takeReady() {
+    for (;;) {
+        const uint32_t seen = carrier.seq.load();
+        {
+            std::lock_guard<std::mutex> l(carrier.lock);
+            if (!carrier.ready.empty()) {
+                Party* p = carrier.ready.front();
+                carrier.ready.pop_front();
+                return p;
+            }
+        }
+        // Nothing released: the carrier sleeps until something is (the
+        // clock's thread pacing, an outsider's change).
+        carrier.asleep.store(true);
+        if (carrier.seq.load() == seen) {
+            syscall(SYS_futex, reinterpret_cast<uint32_t*>(&carrier.seq), FUTEX_WAIT_PRIVATE, seen,
+                    nullptr, nullptr, 0);
+        }
+        carrier.asleep.store(false);
+    }
+}
+
+namespace {
+VirtualClock::State* g_fiberState = nullptr;  // for a fiber's first frame
+}  // namespace
+
+void VirtualClock::State::switchTo(Party* from, Party* to) {
+    if (!to->fiber->started) {
+        to->fiber->started = true;
+        carrier.starting = to;
+    }
+    swapcontext(&from->fiber->context, &to->fiber->context);
+    // Back on this party's stack: another fiber released it and waits.
+    t_party = from;
+    freeFinished();
+}
+
+// The calling fiber waits until it is released.
+void VirtualClock::State::carrierWait(Party* self) {
+    Party* next = takeReady();
+    if (next != self) switchTo(self, next);
+}
+
+void VirtualClock::State::freeFinished() {
+    Party* p = carrier.finished;
+    if (p == nullptr) return;
+    carrier.finished = nullptr;
+    munmap(p->fiber->stack, p->fiber->stackBytes);
+    delete p;
+}
+
+void VirtualClock::State::endFiber(Party* self) {
+    sem_post(self->fiber->identityEnd);  // the identity thread may end, and its joiner go on
+    carrier.finished = self;
+    Party* next = takeReady();
+    if (!next->fiber->started) {
+        next->fiber->started = true;
+        carrier.starting = next;
+    }
+    setcontext(&next->fiber->context);
+    abort();  // setcontext returns only on failure
 }
 
 // With the lock held. Only an optimisation: where the CPU may not be used
@@ -395,7 +522,11 @@ void VirtualClock::State::waitReleased(std::unique_lock<std::mutex>& lk, Party* 
     --running;
     settle(lk);
     openReleased(lk);
-    waitAtGate(self->go);
+    if (self->fiber) {
+        carrierWait(self);
+    } else {
+        waitAtGate(self->go);
+    }
 }
 
 void VirtualClock::State::leave(Party* p) {
@@ -446,6 +577,20 @@ VirtualClock::VirtualClock() : s_(new State) {
     clock.detach();
 }
 
+bool fibersAvailable() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    return false;
+#else
+    return true;
+#endif
+#else
+    return true;
+#endif
+}
+
 VirtualClock& clock() {
     // Never destroyed: its thread lives as long as the process.
     static VirtualClock* const instance = new VirtualClock;
@@ -479,11 +624,22 @@ void VirtualClock::joinCallingThread(const char* name) {
     ++s_->running;
     s_->parties.push_back(p);
     s_->pinCallingParty();
+    if (s_->settings.schedule == Schedule::Fibers && fibersAvailable() && !s_->carrier.exists) {
+        // The parties this thread starts run on it.
+        s_->carrier.exists = true;
+        s_->carrier.thread = p->thread;
+        p->fiber = std::make_unique<Fiber>();
+        g_fiberState = s_;
+    }
     t_party = p;
 }
 
 bool VirtualClock::isParty() const {
     return t_party != nullptr;
+}
+
+bool VirtualClock::partyNameIs(const char* name) const {
+    return t_party != nullptr && t_party->name == name;
 }
 
 namespace {
@@ -495,7 +651,76 @@ struct Start {
 };
 }  // namespace
 
+namespace {
+
+// A fiber's stack, as large as a thread's by default, with a page below it
+// that faults on an overflow.
+constexpr size_t kFiberStack = size_t{8} << 20;
+constexpr size_t kGuard = 4096;
+
+void* fiberIdentity(void* end) {
+    auto* sem = static_cast<sem_t*>(end);
+    while (sem_wait(sem) != 0) {
+    }
+    sem_destroy(sem);
+    delete sem;
+    return nullptr;
+}
+
+}  // namespace
+
+// A fiber's first frame.
+void VirtualClock::State::fiberMain() {
+    State* const s = g_fiberState;
+    Party* const self = s->carrier.starting;
+    s->carrier.starting = nullptr;
+    t_party = self;
+    s->freeFinished();
+    self->fiber->body(self->fiber->arg);
+    s->leave(self);
+    t_party = nullptr;
+    s->endFiber(self);
+}
+
+int VirtualClock::State::startFiber(pthread_t* thread, const char* name, void* (*body)(void*),
+                                    void* arg) {
+    auto fiber = std::make_unique<Fiber>();
+    void* stack = mmap(nullptr, kFiberStack + kGuard, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+    if (stack == MAP_FAILED) return EAGAIN;
+    mprotect(stack, kGuard, PROT_NONE);
+    fiber->stack = stack;
+    fiber->stackBytes = kFiberStack + kGuard;
+    fiber->body = body;
+    fiber->arg = arg;
+    getcontext(&fiber->context);
+    fiber->context.uc_stack.ss_sp = stack;
+    fiber->context.uc_stack.ss_size = kFiberStack + kGuard;
+    fiber->context.uc_link = nullptr;
+    makecontext(&fiber->context, &State::fiberMain, 0);
+    auto* end = new sem_t;
+    sem_init(end, 0, 0);
+    const int err = pthread_create(thread, nullptr, fiberIdentity, end);
+    if (err != 0) {
+        sem_destroy(end);
+        delete end;
+        munmap(stack, kFiberStack + kGuard);
+        return err;
+    }
+    pthread_setname_np(*thread, std::string(name).substr(0, 15).c_str());
+    fiber->identityEnd = end;
+    auto* p = new Party;
+    p->name = name;
+    p->thread = *thread;
+    p->fiber = std::move(fiber);
+    std::lock_guard<std::mutex> lk(m);
+    p->id = nextId++;
+    parties.push_back(p);  // Ready: it runs once its starter waits
+    return 0;
+}
+
 int VirtualClock::startParty(pthread_t* thread, const char* name, void* (*body)(void*), void* arg) {
+    if (s_->startsFiber()) return s_->startFiber(thread, name, body, arg);
     auto* p = new Party;
     p->name = name;
     {

@@ -7,9 +7,12 @@
 // readable on a descriptor a waiting party waits for. It then jumps to the
 // earliest deadline. A party that computes holds time still. Whoever is due
 // at the same instant runs one at a time, in the order the parties joined
-// (Schedule::Serial), so the same inputs give the same run; or together
-// (Schedule::Parallel), so threads really run side by side for the race
-// detector, at the price of repeatability.
+// (Schedule::Serial), so the same inputs give the same run; the same with
+// the parties that a party starts run as fibers on its thread
+// (Schedule::Fibers): the same run, with a hand-over a switch of stacks in
+// user space instead of a wake and a wait in the kernel, but one thread for
+// a debugger; or together (Schedule::Parallel), so threads really run side
+// by side for the race detector, at the price of repeatability.
 //
 // Threads that are not parties (the control server's, a test's helper) are
 // outsiders: they read the time, sleep until a firmware instant, and change
@@ -28,7 +31,12 @@
 
 namespace sim {
 
-enum class Schedule { Serial, Parallel };
+enum class Schedule { Serial, Fibers, Parallel };
+
+// Whether Schedule::Fibers runs fibers in this build: not under the
+// sanitizers, which follow threads, not stacks switched under them (there
+// it is Schedule::Serial).
+bool fibersAvailable();
 
 struct ClockSettings {
     double speed = 0;     // at most this many times real time; 0: as fast as it goes
@@ -65,9 +73,13 @@ class VirtualClock {
     // a test program's main thread). `name` shows in a debugger.
     void joinCallingThread(const char* name);
     bool isParty() const;  // the calling thread is one
+    // The calling party is the one started under this name.
+    bool partyNameIs(const char* name) const;
 
     // Starts `body` in a new thread that is a party from the moment this
-    // returns. pthread_create's result.
+    // returns (under Schedule::Fibers, started by a party on the carrier: a
+    // fiber there, with a parked thread as its identity). pthread_create's
+    // result.
     int startParty(pthread_t* thread, const char* name, void* (*body)(void*), void* arg);
 
     // Waits until `deadline` (firmware µs). Parties and outsiders.

@@ -38,7 +38,7 @@ Printer::~Printer() {
 bool Printer::start(const PrinterOptions& o, std::string& error) {
     failure_.clear();
     process_.stderrPath = o.stderrPath;
-    std::vector<std::string> args{"--paused", "--speed", "max", "--schedule", "serial"};
+    std::vector<std::string> args{"--paused", "--speed", "max", "--schedule", "fibers"};
     args.insert(args.end(), o.args.begin(), o.args.end());
     const std::string path = o.printerSim.empty() ? printerSimBesideMe() : o.printerSim;
     const int port = process_.start(path, args, o.tmpDir);

@@ -38,7 +38,8 @@ class Printer {
     Printer(const Printer&) = delete;
     Printer& operator=(const Printer&) = delete;
 
-    // Starts it paused at full speed on the serial schedule; false with
+    // Starts it paused at full speed on the serial schedule, its parties as
+    // fibers (the same run as with threads, in less time); false with
     // `error` when it does not come up.
     bool start(const PrinterOptions& options, std::string& error);
     // SIGTERM and the exit status (-1 when it did not exit by itself).
