@@ -1,9 +1,10 @@
 // A realistic print in printer-sim on its virtual clock, unpaced, on each
 // serial schedule: 2000 layers of a 20 mm cylinder, 0.05 mm each, 6 s
-// exposures, 5 mm lifts at 60 mm/min. Reports firmware seconds per real second and real
-// milliseconds per layer, beside the decode of one such layer onto the mask (the floor: the one
-// piece of work each layer cannot skip). The trace is checked to be what the sequencer must send,
-// so the figure is for a correct print.
+// exposures, 5 mm lifts at 60 mm/min. Reports firmware seconds per real
+// second and real milliseconds per layer, beside the decode of one such
+// layer onto the mask (the floor: the one piece of work each layer cannot
+// skip). The trace is checked to be what the sequencer must send, so the
+// figure is for a correct print.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 
