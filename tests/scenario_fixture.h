@@ -7,6 +7,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -301,8 +302,12 @@ class SimScenario : public ::testing::Test {
     fs::path stick_;
     fs::path dir_;
     SimProcess sim_;
-    // The preset's schedule; a test that compares runs needs the serial one.
-    std::string schedule_ = SCENARIO_SCHEDULE;
+    // The preset's schedule, or VELMOR_SCENARIO_SCHEDULE's (the run under
+    // load takes fibers); a test that compares runs needs a serial one.
+    std::string schedule_ = [] {
+        const char* chosen = std::getenv("VELMOR_SCENARIO_SCHEDULE");
+        return std::string(chosen != nullptr && *chosen != '\0' ? chosen : SCENARIO_SCHEDULE);
+    }();
     int port_ = 0;
     uint64_t expectedReadOnlyViolations_ = 0;
     std::unique_ptr<httplib::Client> client_;
