@@ -2,7 +2,8 @@
 // is not polled while nothing was written, yet a waiter on it runs at the
 // very instant of an announced write; a waiter that is not quiet sees a write
 // nobody announced at its instant too. And a party's thread has its name as
-// soon as it is started, for a debugger stopping the process at any moment.
+// soon as it is started, for a debugger stopping the process at any moment,
+// and is gone once joined.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -72,6 +73,16 @@ TEST(VirtualClock, APartysThreadHasItsNameOnceStarted) {
     sim::PartyThread party("named-at-start",
                            [] { sim::clock().sleepUntil(sim::VirtualClock::nowUs() + 1000); });
     EXPECT_TRUE(aThreadIsNamed("named-at-start"));
+}
+
+// Joined, a party leaves no thread behind: under fibers its parked identity
+// ends with it, so a print thread a job does not pile up.
+TEST(VirtualClock, AJoinedPartyLeavesNoThreadBehind) {
+    for (int i = 0; i < 20; ++i) {
+        sim::PartyThread party("short-lived",
+                               [] { sim::clock().sleepUntil(sim::VirtualClock::nowUs() + 10); });
+    }
+    EXPECT_FALSE(aThreadIsNamed("short-lived"));
 }
 
 }  // namespace
