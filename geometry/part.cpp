@@ -122,11 +122,6 @@ void wideCellSums(const uint8_t* frame, uint16_t* sums) {
 #pragma GCC pop_options
 #endif
 
-bool hasWideVectors() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl");
-}
 #endif
 
 }  // namespace

@@ -373,15 +373,20 @@ void gatherRun(uint8_t* q, const uint8_t* splat) {
 #pragma GCC pop_options
 #endif
 
+#endif
+
+}  // namespace
+
 bool hasWideVectors() {
+#if defined(__x86_64__)
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("popcnt");
-}
+#else
+    return false;
 #endif
-
-}  // namespace
+}
 
 std::vector<LayerDecoder> layerDecoders() {
     std::vector<LayerDecoder> decoders{{"portable", portable::decode}};

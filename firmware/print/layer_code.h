@@ -46,6 +46,9 @@ struct LayerDecoder {
     int (*decode)(const uint8_t* code, size_t n, uint8_t* frame);
 };
 std::vector<LayerDecoder> layerDecoders();
+// Whether this CPU has the 64-byte vector instructions the wide decoder
+// needs (AVX-512 F, BW, VL, VBMI, VBMI2); other wide code asks the same.
+bool hasWideVectors();
 
 // Walks the code as decodeLayer would and reports what it covers.
 LayerCodeCheck checkLayerCode(const uint8_t* code, size_t n);
