@@ -213,6 +213,7 @@ struct VirtualClock::State {
     void openParty(Party* p);
     void pushReady(Party* p);
     Party* takeReady();  // blocks the carrier until a fiber is released
+    void noteStart(Party* to);
     void switchTo(Party* from, Party* to);
     void carrierWait(Party* self);
     void freeFinished();
@@ -301,11 +302,16 @@ namespace {
 VirtualClock::State* g_fiberState = nullptr;  // for a fiber's first frame
 }  // namespace
 
+// A fiber switched to for the first time starts in fiberMain(), which
+// learns from `carrier.starting` who it is.
+void VirtualClock::State::noteStart(Party* to) {
+    if (to->fiber->started) return;
+    to->fiber->started = true;
+    carrier.starting = to;
+}
+
 void VirtualClock::State::switchTo(Party* from, Party* to) {
-    if (!to->fiber->started) {
-        to->fiber->started = true;
-        carrier.starting = to;
-    }
+    noteStart(to);
     swapcontext(&from->fiber->context, &to->fiber->context);
     // Back on this party's stack: another fiber released it and waits.
     t_party = from;
@@ -330,10 +336,7 @@ void VirtualClock::State::endFiber(Party* self) {
     sem_post(self->fiber->identityEnd);  // the identity thread may end, and its joiner go on
     carrier.finished = self;
     Party* next = takeReady();
-    if (!next->fiber->started) {
-        next->fiber->started = true;
-        carrier.starting = next;
-    }
+    noteStart(next);
     setcontext(&next->fiber->context);
     abort();  // setcontext returns only on failure
 }
