@@ -168,54 +168,53 @@ TEST_F(LayerDecode, EncodingIsShortestAndDecodesBack) {
     EXPECT_EQ(greyLevel(8), 0);
 }
 
-TEST_F(LayerDecode, MatchesValueByValueOnMixedLayers) {
-    for (uint32_t seed : {1u, 2u}) {
-        Coder c(seed);
-        c.fill(FRAME_BYTES);
-        ASSERT_EQ(c.values(), FRAME_BYTES);
-        SCOPED_TRACE(seed);
-        expectSame(c.code(), LAYER_DONE);
+// Every decoder on whole layers that mix every kind of run, on one that ends
+// inside a pixel (its other bytes keep the previous layer), and on layers
+// refused part way: the runs before the refused one are written, nothing
+// after it.
+TEST_F(LayerDecode, EveryDecoderMatchesValueByValueOnWholeShortAndRefusedLayers) {
+    struct Case {
+        const char* what;
+        uint32_t seed;
+        int result;
+        void (*build)(Coder&);
+    };
+    const Case cases[] = {
+        {"mixed", 1, LAYER_DONE, [](Coder& c) { c.fill(FRAME_BYTES); }},
+        {"mixed", 2, LAYER_DONE, [](Coder& c) { c.fill(FRAME_BYTES); }},
+        {"ending inside a pixel", 3, LAYER_DONE, [](Coder& c) { c.fill(FRAME_BYTES / 5 * 2 + 1); }},
+        {"a short run past the end", 4, LAYER_RUN_TOO_LONG,
+         [](Coder& c) {
+             c.fill(FRAME_BYTES - 2000);
+             while (c.values() < FRAME_BYTES - 7)
+                 c.run(std::min<uint64_t>(1 + c.pick(14), FRAME_BYTES - 7 - c.values()));
+             c.run(8);
+             for (int k = 0; k < 400; ++k) c.run(1 + c.pick(14));
+         }},
+        {"a long run past the end", 5, LAYER_RUN_TOO_LONG,
+         [](Coder& c) {
+             c.fill(FRAME_BYTES - 1000);
+             c.run(3);
+             c.run(998);
+             for (int k = 0; k < 400; ++k) c.run(1 + c.pick(2));
+         }},
+        {"a run longer than the frame after gathered ones", 6, LAYER_RUN_TOO_LONG,
+         [](Coder& c) {
+             c.fill(1000);
+             for (int k = 0; k < 100; ++k) c.run(1 + c.pick(2));
+             c.run(FRAME_BYTES + 1);
+             for (int k = 0; k < 400; ++k) c.run(1 + c.pick(2));
+         }},
+    };
+    for (const LayerDecoder& decoder : layerDecoders()) {
+        for (const Case& k : cases) {
+            SCOPED_TRACE(std::string(decoder.name) + ": " + k.what);
+            Coder c(k.seed);
+            k.build(c);
+            expectSame(c.code(), k.result, decoder.decode);
+            want_ = got_;
+        }
     }
-}
-
-TEST_F(LayerDecode, LeavesWhatTheLayerDoesNotCover) {
-    // Ending inside a pixel: its other bytes keep the previous layer.
-    Coder c(3);
-    c.fill(FRAME_BYTES / 5 * 2 + 1);
-    expectSame(c.code(), LAYER_DONE);
-    EXPECT_EQ(got_[FRAME_BYTES / 5 * 2 + 3], want_[FRAME_BYTES / 5 * 2 + 3]);
-}
-
-TEST_F(LayerDecode, RefusesAShortRunPastTheEnd) {
-    // One-digit runs to seven values short of the end, then one of eight
-    // values among more: the runs before stay, the last seven values do not.
-    Coder c(4);
-    c.fill(FRAME_BYTES - 2000);
-    while (c.values() < FRAME_BYTES - 7)
-        c.run(std::min<uint64_t>(1 + c.pick(14), FRAME_BYTES - 7 - c.values()));
-    c.run(8);
-    for (int k = 0; k < 400; ++k) c.run(1 + c.pick(14));
-    expectSame(c.code(), LAYER_RUN_TOO_LONG);
-}
-
-TEST_F(LayerDecode, RefusesALongRunPastTheEnd) {
-    Coder c(5);
-    c.fill(FRAME_BYTES - 1000);
-    c.run(3);
-    c.run(998);
-    for (int k = 0; k < 400; ++k) c.run(1 + c.pick(2));
-    expectSame(c.code(), LAYER_RUN_TOO_LONG);
-}
-
-TEST_F(LayerDecode, RefusesARunLongerThanTheFrame) {
-    // Short runs that are still gathered when the digits of the next one
-    // pass the frame's size: they are written, nothing after them.
-    Coder c(6);
-    c.fill(1000);
-    for (int k = 0; k < 100; ++k) c.run(1 + c.pick(2));
-    c.run(FRAME_BYTES + 1);
-    for (int k = 0; k < 400; ++k) c.run(1 + c.pick(2));
-    expectSame(c.code(), LAYER_RUN_TOO_LONG);
 }
 
 // Each instruction set's decoder on its own, over seeded layers of busy

@@ -252,48 +252,6 @@ TEST(PartMesh, AnyStackOfCellsGivesAClosedOutwardSurfaceOfItsVolume) {
     }
 }
 
-// admesh joins facets by exact points, as we do, and sums in single
-// precision: its volume to 0.05 %.
-TEST(PartMesh, AMeshToolFindsNoOpenOrBackwardsEdges) {
-    if (system("command -v admesh > /dev/null") != 0) {
-        ADD_FAILURE() << "admesh is not installed (scripts/install-deps)";
-        return;
-    }
-    const fs::path file =
-        fs::temp_directory_path() / ("part-mesh-test-" + std::to_string(getpid()) + ".stl");
-    int checked = 0;
-    // The first random parts big enough for the volume admesh prints.
-    for (uint32_t seed = 1000; checked < 4; ++seed) {
-        const geometry::Part part = randomPart(seed);
-        if (part.volumeMm3() < 0.1) continue;
-        ++checked;
-        SCOPED_TRACE("seed " + std::to_string(seed));
-        const Written w = write(part);
-        std::ofstream(file, std::ios::binary) << w.stl;
-        FILE* p = popen(("admesh '" + file.string() + "'").c_str(), "r");
-        ASSERT_NE(p, nullptr);
-        std::string out;
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-        EXPECT_EQ(pclose(p), 0);
-        auto number = [&](const std::string& label) {
-            const size_t at = out.find(label);
-            return at == std::string::npos ? -1.0
-                                           : strtod(out.c_str() + at + label.size(), nullptr);
-        };
-        EXPECT_EQ(number("Number of parts       :"), static_cast<double>(w.mesh.parts)) << out;
-        for (const char* label :
-             {"Total disconnected facets        :", "Degenerate facets     :",
-              "Edges fixed           :", "Facets removed        :", "Facets added          :",
-              "Facets reversed       :", "Backwards edges       :", "Normals fixed         :"}) {
-            EXPECT_EQ(number(label), 0) << label << "\n" << out;
-        }
-        EXPECT_NEAR(number("Volume   :"), w.mesh.volume, w.mesh.volume * 5e-4) << out;
-        if (::testing::Test::HasFailure()) break;
-    }
-    fs::remove(file);
-}
-
 // A part by hand: a 3 x 2 block with a cell on it, thicker.
 TEST(PartPictures, EveryViewShowsThePart) {
     const geometry::Part p =
