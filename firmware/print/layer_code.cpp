@@ -275,16 +275,18 @@ void fill64(uint8_t* p, const uint8_t* splat) {
 }
 
 // For runs of up to Width values, Width lanes to each code byte: lane j is
-// for byte j / Width.
+// for byte j / Width and holds the run's j % Width-th value.
 template <uint32_t Width>
 struct Spread {
     alignas(64) uint8_t code[64];
+    alignas(64) uint8_t within[64];
 };
 template <uint32_t Width>
 constexpr Spread<Width> makeSpread() {
     Spread<Width> s{};
     for (uint32_t j = 0; j < 64; ++j) {
         s.code[j] = static_cast<uint8_t>(j / Width);
+        s.within[j] = static_cast<uint8_t>(j % Width);
     }
     return s;
 }
@@ -293,16 +295,19 @@ constexpr Spread<8> kSpread8 = makeSpread<8>();
 constexpr Spread<16> kSpread16 = makeSpread<16>();
 
 // 64 / Width runs at a time: each code byte's value spread over Width lanes,
-// of which the first `length` are kept (bits of `keep`, Width to a run) and
-// packed together.
+// of which the first `length` are kept and packed together. The lanes to keep
+// are found in a mask register: going through memory stalls the loads.
 template <uint32_t Width>
-uint8_t* expandRuns(uint8_t* q, __m512i values, const uint64_t* keep, const Spread<Width>& spread) {
+uint8_t* expandRuns(uint8_t* q, __m512i values, __m512i lengths, const Spread<Width>& spread) {
     __m512i code = _mm512_load_si512(spread.code);
+    const __m512i within = _mm512_load_si512(spread.within);
     const __m512i step = _mm512_set1_epi8(64 / Width);
     for (uint32_t g = 0; g < Width; ++g, code = _mm512_add_epi8(code, step)) {
+        const __mmask64 keep =
+            _mm512_cmplt_epu8_mask(within, _mm512_permutexvar_epi8(code, lengths));
         _mm512_storeu_si512(
-            q, _mm512_maskz_compress_epi8(keep[g], _mm512_permutexvar_epi8(code, values)));
-        q += _mm_popcnt_u64(keep[g]);
+            q, _mm512_maskz_compress_epi8(keep, _mm512_permutexvar_epi8(code, values)));
+        q += _mm_popcnt_u64(keep);
     }
     return q;
 }
@@ -320,28 +325,13 @@ uint8_t* fillSingleDigits(uint8_t* q, const uint8_t* p) {
     const __m512i levels = _mm512_and_si512(_mm512_srli_epi16(code, 4), low);
     const __m512i values = _mm512_or_si512(levels, _mm512_slli_epi16(levels, 4));
     const __m512i lengths = _mm512_and_si512(code, low);
-    // A run's first `length` bits set, for runs of up to eight.
-    const __m512i firstBits = _mm512_broadcast_i32x4(
-        _mm_setr_epi8(0, 1, 3, 7, 15, 31, 63, 127, -1, -1, -1, -1, -1, -1, -1, -1));
-    alignas(64) uint64_t keep[16];
     if (_mm512_cmpgt_epu8_mask(lengths, _mm512_set1_epi8(4)) == 0) {
-        // Two runs' four bits to a byte.
-        const __m512i nibbles = _mm512_shuffle_epi8(firstBits, lengths);
-        const __m512i pairs = _mm512_maddubs_epi16(nibbles, _mm512_set1_epi16(0x1001));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(keep), _mm512_cvtepi16_epi8(pairs));
-        return expandRuns(q, values, keep, kSpread4);
+        return expandRuns(q, values, lengths, kSpread4);
     }
     if (_mm512_cmpgt_epu8_mask(lengths, _mm512_set1_epi8(8)) == 0) {
-        _mm512_store_si512(keep, _mm512_shuffle_epi8(firstBits, lengths));
-        return expandRuns(q, values, keep, kSpread8);
+        return expandRuns(q, values, lengths, kSpread8);
     }
-    const __m512i one = _mm512_set1_epi16(1);
-    for (uint32_t half = 0; half < 2; ++half) {
-        const __m512i wide = _mm512_cvtepu8_epi16(
-            half == 0 ? _mm512_castsi512_si256(lengths) : _mm512_extracti64x4_epi64(lengths, 1));
-        _mm512_store_si512(keep + 8 * half, _mm512_sub_epi16(_mm512_sllv_epi16(one, wide), one));
-    }
-    return expandRuns(q, values, keep, kSpread16);
+    return expandRuns(q, values, lengths, kSpread16);
 }
 
 // Three stores for every byte of a scanned chunk, and four for runs up to
