@@ -17,58 +17,16 @@ class SafetyScenario : public SimScenario {
   protected:
     void SetUp() override {
         makeStick();
-        PrintFileBuilder f = PrintFileBuilder::quick(3);
-        f.p.ZThick = -0.5f;
-        put("below.pvk4k", f.bytes());
-        f = PrintFileBuilder::quick(3);
-        f.p.lift_distance1 = 1000;
-        f.p.lift_speed1 = 3e38f;
-        put("metre.pvk4k", f.bytes());
-        f = PrintFileBuilder::quick(3);
-        f.p.curing_time = 1e9f;
-        put("days.pvk4k", f.bytes());
-        f = PrintFileBuilder::quick(1);
-        f.p.layer_count = 65536;
-        put("wide.pvk4k", f.bytes());
         put("job.pvk4k", PrintFileBuilder::quick(6).bytes());
         SimScenario::SetUp();
-        ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 5, 150));
+        ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 1, 150));
         passes(2);
-    }
-    bool anyMotion(uint64_t since) {
-        for (const auto& l : jobLines(since)) {
-            if (l.second.rfind("G1", 0) == 0 || l.second.rfind("G0", 0) == 0) return true;
-        }
-        return false;
     }
     void pull() {
         ASSERT_NO_FATAL_FAILURE(pullStick());
         ASSERT_NO_FATAL_FAILURE(awaitState("s_isMounted", 0, 150));
     }
 };
-
-TEST_F(SafetyScenario, FilesThatWouldLeaveTheEnvelopeAreRefusedAtThePreview) {
-    const uint64_t since = mark();
-    const uint64_t log = get("/api/log")["next"];
-    for (const char* name : {"below.pvk4k", "metre.pvk4k", "days.pvk4k", "wide.pvk4k"}) {
-        auto res = client_->Post("/api/print", json{{"file", name}}.dump(), "application/json");
-        ASSERT_TRUE(res);
-        EXPECT_EQ(res->status, 400) << name;
-        EXPECT_NE(res->body.find("refused"), std::string::npos) << res->body;
-    }
-    passes(5);
-    EXPECT_FALSE(anyMotion(since));
-    EXPECT_EQ(state()["print_status"], 0);
-    // Each refusal names its field.
-    std::string logged;
-    for (const std::string& l : logSince(log)) logged += l + "\n";
-    for (const char* field :
-         {"ZThick -0.5", "lift_distance1 1000", "curing_time 1e+09", "layer_count 65536"}) {
-        EXPECT_NE(logged.find(std::string("print file refused: ") + field), std::string::npos)
-            << field << " in\n"
-            << logged;
-    }
-}
 
 TEST_F(SafetyScenario, AFileChangedSinceItsPreviewEndsTheJobAsADataErrorWithNothingSent) {
     ASSERT_NO_FATAL_FAILURE(openFile("job.pvk4k"));
@@ -94,7 +52,7 @@ TEST_F(SafetyScenario, TheListShowsOnlyNamesOnTheStickAndAnUnmountableStickIsNot
     ASSERT_NO_FATAL_FAILURE(insertStick(stick_));
     ASSERT_NO_FATAL_FAILURE(awaitState("s_isMounted", 1, 150));
     passes(2);
-    EXPECT_EQ(state()["usb_file_count"], 5);
+    EXPECT_EQ(state()["usb_file_count"], 1);
     const json names = state()["file_name_list"];
     for (const json& n : names) EXPECT_TRUE(fs::exists(stick_ / "pravik3d" / n.get<std::string>()));
 
@@ -115,7 +73,7 @@ TEST_F(SafetyScenario, TheCountDownOfAVeryLongPrintShowsItsTrueHours) {
     ASSERT_NO_FATAL_FAILURE(pull());
     put("long.pvk4k", f.bytes());
     ASSERT_NO_FATAL_FAILURE(insertStick(stick_));
-    ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 6, 150));
+    ASSERT_NO_FATAL_FAILURE(awaitState("usb_file_count", 2, 150));
     ASSERT_NO_FATAL_FAILURE(openFile("long.pvk4k"));
     startFromPreview();
     ASSERT_NO_FATAL_FAILURE(awaitWindow(INDEX_WINDOW_PRINT));

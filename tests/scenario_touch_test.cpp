@@ -1,6 +1,6 @@
 // What a person does at the panel, through touches only: from power-on to a
-// print with an edited parameter, pausing, resuming and ending it; saving into
-// the file; the temperature refusal and pause; the light test.
+// print with an edited parameter, pausing, resuming and ending it; the light
+// test.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -60,21 +60,6 @@ TEST_F(TouchScenario, AnEditedPrintIsPausedResumedAndEndedFromThePanel) {
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2].second, "G0 Z40 F300");
     EXPECT_EQ(jobFile(), PrintFileBuilder::quick(12).bytes()) << "apply does not write the file";
-}
-
-TEST_F(TouchScenario, SavingRewritesOnlyTheParameterBlockAndLeavesTheStickReadOnly) {
-    const std::string before = jobFile();
-    ASSERT_NO_FATAL_FAILURE(openJob());
-    ASSERT_NO_FATAL_FAILURE(editCuringTime(3, 255));
-    const std::string after = jobFile();
-    ASSERT_EQ(after.size(), before.size());
-    EXPECT_EQ(after.substr(0, 8), before.substr(0, 8));
-    EXPECT_EQ(after.substr(180), before.substr(180));
-    PrintParameter stored;
-    memcpy(&stored, after.data() + 8, sizeof stored);
-    EXPECT_FLOAT_EQ(stored.curing_time, 1300);
-    // The remounts around the write are the write-back's own test.
-    EXPECT_TRUE(get("/api/board")["usb"]["read_only"].get<bool>());
 }
 
 TEST_F(TouchScenario, TheLightTestLightsTheMaskAndBackSwitchesItOff) {
