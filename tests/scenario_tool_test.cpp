@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <latch>
 #include <map>
 #include <mutex>
@@ -31,6 +32,21 @@ TEST_F(HttpScenario, WrongMethodsAndPathsGetTheirStatusAndABody) {
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 404);
     EXPECT_NE(json::parse(res->body, nullptr, false).value("error", ""), "") << res->body;
+}
+
+// In top -H and gdb a thread's name says what it does: one listens, the
+// pool's workers serve, whether or not a request reached them yet.
+TEST_F(HttpScenario, TheServersThreadsAreNamedForTheirWork) {
+    if (std::string(TOOL_EMULATOR) != "") GTEST_SKIP() << "the emulator's threads are its own";
+    std::map<std::string, int> names;
+    for (const auto& task :
+         fs::directory_iterator("/proc/" + std::to_string(sim_.pid()) + "/task")) {
+        std::string name;
+        std::getline(std::ifstream(task.path() / "comm"), name);
+        ++names[name];
+    }
+    EXPECT_EQ(names["http-listen"], 1);
+    EXPECT_GE(names["http"], 64);
 }
 
 TEST_F(HttpScenario, OnlyThisMachinesPagesMayDriveTheSimulator) {

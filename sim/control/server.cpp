@@ -85,7 +85,6 @@ struct ControlServer::Impl {
     httplib::Server::HandlerResponse screen(const httplib::Request& req,
                                             httplib::Response& res) const {
         using httplib::Server;
-        pthread_setname_np(pthread_self(), "http");  // a worker of the library's pool
         if (!fromHere(req)) {
             reply(res, json{{"error", "requests come from this machine's own pages only"}}, 403);
             return Server::HandlerResponse::Handled;
@@ -109,7 +108,13 @@ struct ControlServer::Impl {
         // page's streams) hold up no request.
         server.set_keep_alive_timeout(2);
         server.set_read_timeout(2);
-        server.new_task_queue = [] { return new httplib::ThreadPool(64); };
+        // Made on the listening thread, whose name its workers take.
+        server.new_task_queue = [] {
+            pthread_setname_np(pthread_self(), "http");
+            auto* pool = new httplib::ThreadPool(64);
+            pthread_setname_np(pthread_self(), "http-listen");
+            return pool;
+        };
         server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
             return screen(req, res);
         });
@@ -160,8 +165,10 @@ int ControlServer::bind(int port, std::string& error) {
 }
 
 void ControlServer::serve() {
-    impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
-    pthread_setname_np(impl_->thread.native_handle(), "http-listen");
+    impl_->thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "http-listen");
+        impl_->server.listen_after_bind();
+    });
 }
 
 void ControlServer::stop() {
