@@ -422,31 +422,6 @@ TEST_F(Pvk4k, SetRefusesExactlyWhatThePrinterRefuses) {
     EXPECT_LT(refused, 140);
 }
 
-// Each float of the block NaN, +inf or -inf: info and check name the field
-// and its value in the printer's words.
-TEST_F(Pvk4k, ANonFiniteFloatIsNamedByInfoAndCheck) {
-    const std::pair<float, const char*> values[] = {
-        {NAN, "nan"}, {INFINITY, "inf"}, {-INFINITY, "-inf"}};
-    for (const pvk4k::Field& f : pvk4k::floatFields()) {
-        if (f.member == &PrintParameter::bottom_layers) continue;  // recomputed on read
-        for (const auto& [value, text] : values) {
-            const std::string want = std::string("print file refused: ") + f.name + " " + text +
-                                     " is not a finite number";
-            SCOPED_TRACE(want);
-            FileBuilder b;
-            b.layer(runCode(15, FRAME_BYTES));
-            b.p.*f.member = value;
-            writeAll(dir_ / "n.pvk4k", b.bytes());
-            int status = -1;
-            const json j = info(dir_ / "n.pvk4k", &status);
-            EXPECT_EQ(status, 1);
-            EXPECT_EQ(j["printer_message"], want);
-            EXPECT_EQ(check(dir_ / "n.pvk4k"), 1);
-            EXPECT_THAT(out_.str(), HasSubstr("error: header: refused: " + want + "\n"));
-        }
-    }
-}
-
 TEST_F(Pvk4k, InfoGivesTheFirmwareEstimateAndVerdict) {
     // The worked example (info reads no record); a block the printer does not
     // read at all; one it reads but with a lift the line cannot carry, the
