@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "firmware/print/print.h"
+#include "firmware/ui/ui.h"
 #include "tools/campaign/invariants.h"
 #include "tools/campaign/session.h"
 #include "tools/campaign/stick_files.h"
@@ -72,6 +73,19 @@ TEST(CampaignInvariants, TheLightIsJudgedWhereItIsOnAndHowLong) {
               "light-off-when-hot");
     EXPECT_EQ(*campaign::readingOf("ok 3300mv/1500rpm/1480rpm/-10T/0 Zmin1 Zmax0"), -10);
     EXPECT_FALSE(campaign::readingOf("ok"));
+}
+
+// The firmware reads a touch to within 2 px of where it was made: a tap is
+// judged only where every reading of it lands on the same button.
+TEST(CampaignInvariants, ATapIsJudgedOnlyWhereEveryReadingOfItHitsTheButton) {
+    // The about window's return button holds 139..180 x 183..224.
+    EXPECT_EQ(campaign::windowAfterTap(INDEX_WINDOW_ABOUT, 160, 203, false), INDEX_WINDOW_SETTING);
+    EXPECT_EQ(campaign::windowAfterTap(INDEX_WINDOW_ABOUT, 141, 185, false), INDEX_WINDOW_SETTING);
+    for (const auto& [x, y] :
+         {std::pair{139, 189}, {140, 200}, {180, 200}, {160, 183}, {160, 224}, {137, 200}}) {
+        SCOPED_TRACE(testing::Message() << x << ", " << y);
+        EXPECT_EQ(campaign::windowAfterTap(INDEX_WINDOW_ABOUT, x, y, false), -1);
+    }
 }
 
 TEST(CampaignInvariants, AFileChangesOnlyByASaveOfThePreviewedFile) {

@@ -231,8 +231,14 @@ std::optional<Broken> judgeCounters(const json& state, double now_ms) {
 }
 
 int windowAfterTap(int window, int x, int y, bool usbDetected) {
+    // Every reading of the tap on the button: the corners of the square of
+    // the readings inside it.
     const auto at = [&](const PicRecord& r) {
-        return hit(r, static_cast<uint16_t>(x), static_cast<uint16_t>(y));
+        const auto in = [&](int px, int py) {
+            return px >= 0 && py >= 0 &&
+                   hit(r, static_cast<uint16_t>(px), static_cast<uint16_t>(py));
+        };
+        return in(x - kTouchReadPx, y - kTouchReadPx) && in(x + kTouchReadPx, y + kTouchReadPx);
     };
     switch (window) {
         case INDEX_WINDOW_HOME:

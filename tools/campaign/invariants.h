@@ -94,8 +94,13 @@ std::optional<Broken> judgeZ(const json& board, const FaultTimes& link, double n
 // Nothing the panel's bus or the read-only stick should never see.
 std::optional<Broken> judgeCounters(const json& state, double now_ms);
 
+// How far from a tap the firmware's reading of it may land, in pixels each
+// way: the calibration's arithmetic rounds.
+constexpr int kTouchReadPx = 2;
+
 // Where a tap on a button that leads to another window must get, from the
-// window it was made on: -1 when it leads nowhere for sure.
+// window it was made on: -1 when it leads nowhere for sure, or when a
+// reading of it may miss the button (it lies within kTouchReadPx of an edge).
 int windowAfterTap(int window, int x, int y, bool usbDetected);
 
 // The stick's files against what they should be: a change is only the
