@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "firmware/print/print.h"
 #include "firmware/print/print_file.h"
@@ -365,14 +366,17 @@ class SessionRun {
         // resend time after it is lifted. A stick pulled or inserted is
         // seen (and mounted, its list read) on the loop's next stick step:
         // a tap meanwhile may be missed or find the file button grey.
-        if (pendingWindow_ >= 0 && a.then_ms >= kWindowWithinMs &&
+        // A tap is judged once, on its own step: a later one starts later,
+        // past the faults that excuse it.
+        const int pending = std::exchange(pendingWindow_, -1);
+        if (pending >= 0 && a.then_ms >= kWindowWithinMs &&
             !link_.anyDuring(before - kResendMs, now_) && stickEventAt_ < before - kStickSettleMs &&
-            state_["current_window_ID"] != pendingWindow_ && state_["is_printing_true"] == 0) {
+            state_["current_window_ID"] != pending && state_["is_printing_true"] == 0) {
             return breaks(Broken{"window-reached",
                                  "a tap on " + a.args.value("button", std::string("a button")) +
                                      " left the panel on window " +
                                      state_["current_window_ID"].dump() + ", not " +
-                                     std::to_string(pendingWindow_),
+                                     std::to_string(pending),
                                  before + kWindowWithinMs});
         }
         breaks(judgeCounters(state_, now_));
