@@ -307,6 +307,25 @@ TEST_F(PrintHookScenario, TheHookDoesWhatTheStartButtonDoes) {
     awaitStatus(PRINT_END);
 }
 
+// After a job has ended, the next one shows the printing window too, on
+// whichever pass of the window's once-a-second refresh it comes: with the
+// file window open during a job, a preview would read the job's file.
+TEST_F(PrintHookScenario, AJobAfterAnEndedOneGetsThePrintingWindow) {
+    ASSERT_EQ(print()->status, 200);
+    for (int offset = 0; offset < 50; ++offset) {
+        SCOPED_TRACE(offset);
+        awaitStatus(PRINT_END);
+        // Home comes with the printing window's next refresh.
+        ASSERT_NO_FATAL_FAILURE(awaitState("current_window_ID", INDEX_WINDOW_HOME, 120));
+        passes(offset);
+        ASSERT_EQ(print()->status, 200);
+        ASSERT_NO_FATAL_FAILURE(awaitState("print_status", PRINT_RUNNING, 150));
+        passes(60);
+        ASSERT_EQ(state()["current_window_ID"], INDEX_WINDOW_PRINT);
+    }
+    awaitStatus(PRINT_END);
+}
+
 // The demo stick, as a person starts the simulator: a copy of the folder.
 class StickScenario : public SimScenario {
   protected:

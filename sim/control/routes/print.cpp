@@ -67,6 +67,12 @@ void addPrintRoutes(Routes& routes) {
             refusal->clear();
             requestWindow(INDEX_WINDOW_PRINT);
             creat_print_pthread = 1;
+            // The start button's job starts later in the same pass, this one
+            // on the next pass, after the printing window's first draw: that
+            // draw must not read the last job's end and send the panel home
+            // while this job runs (the file window would then be open to a
+            // preview that reads the job's file).
+            setPrintStatus(PRINT_PRE);
         });
         if (!ran || !refusal->empty()) return badRequest(res, *refusal);
         reply(res, firmwareState());
