@@ -46,7 +46,7 @@ void addPrintRoutes(Routes& routes) {
             // A job that has ended may still be on the printing window.
             const bool shown = current_window_ID == INDEX_WINDOW_PRINT ||
                                (change_window != 0 && next_window_ID == INDEX_WINDOW_PRINT);
-            if (is_printing_true != 0 || creat_print_pthread != 0 ||
+            if (is_printing_true != 0 || creat_print_pthread != 0 || jobAlive() ||
                 (shown && getPrintStatus() != PRINT_END)) {
                 *refusal = "a job is pending or running";
                 return;
