@@ -255,9 +255,16 @@ class SessionRun {
                 window == INDEX_WINDOW_PARAMETERSAVE) {
                 edited_ = true;  // a job may run on values no file holds
             }
-            if (printer_.post("/api/touch", json{{"x", x}, {"y", y}, {"ms", ms}}) == 200 &&
-                k == "tap") {
-                pendingWindow_ = windowAfterTap(window, x, y, state_.value("USB_detected", 0) == 1);
+            // A press that follows the last one by less than a tap's length
+            // may fall with the release between them into the probe above:
+            // the firmware then sees one press, acted on once.
+            const bool apart = now_ - penUpAt_ >= kTapMs;
+            if (printer_.post("/api/touch", json{{"x", x}, {"y", y}, {"ms", ms}}) == 200) {
+                penUpAt_ = now_ + ms;
+                if (k == "tap" && apart) {
+                    pendingWindow_ =
+                        windowAfterTap(window, x, y, state_.value("USB_detected", 0) == 1);
+                }
             }
         } else if (k == "pull") {
             printer_.post("/api/usb/remove", json());
@@ -619,6 +626,7 @@ class SessionRun {
     double lastPassAt_ = 0;
     static constexpr double kLoopStallMs = 60000;
     static constexpr int kTapMs = 300;
+    double penUpAt_ = -1e9;  // firmware time the last press ended
     static constexpr double kResendMs = 12000;
     static constexpr double kStickSettleMs = 3000;
     std::vector<std::map<std::string, std::string>> initial_, expected_;
